@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs that are not installed yet (apt-get,
+# non-interactive, only what is missing). Usage: scripts/deps.sh GROUP...
+#   build    compilers, CMake, Ninja, GoogleTest, and the libraries the programs link
+#   test     what the tests run: an SMTP server, a virtual X display and desktop tools
+#   windows  the mingw-w64 cross compilers and Wine
+set -euo pipefail
+
+declare -A GROUP
+GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev"
+GROUP[test]="python3 python3-aiosmtpd xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
+GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64"
+
+want=()
+for g in "$@"; do
+  [[ -n "${GROUP[$g]+x}" ]] || { echo "deps.sh: unknown group '$g'" >&2; exit 2; }
+  for p in ${GROUP[$g]}; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      want+=("$p")
+    fi
+  done
+done
+[[ ${#want[@]} -eq 0 ]] && exit 0
+
+echo "deps.sh: installing ${want[*]}"
+SUDO=""
+[[ $(id -u) -eq 0 ]] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q -o Acquire::Retries=3
+$SUDO apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 "${want[@]}"

@@ -1,0 +1,3 @@
+#include "controller/CtlrRescan.h"
+
+void RescanCtlr() {}

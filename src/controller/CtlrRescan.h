@@ -1,0 +1,4 @@
+// Rebuilds the controller table while the agent runs.
+#pragma once
+
+void RescanCtlr();

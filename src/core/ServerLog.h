@@ -1,0 +1,34 @@
+// The server log and the directory of the executable.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/HostPaths.h"
+
+// One SrvLog call formats into this many bytes, so it writes at most SRV_LOG_LINE_MAX - 1
+// characters; longer text is cut.
+constexpr size_t SRV_LOG_LINE_MAX = 2048;
+
+// The directory that holds the executable, without a trailing separator. Set once by
+// ServerStartUp before any other thread exists; only read afterwards.
+extern char ServerDir[plat::SRV_PATH_MAX];
+
+// Sets ServerDir to the directory part of `exePath` (everything before its last separator).
+// A path without a separator gives an empty ServerDir.
+void SetServerDirFromExePath(const char* exePath);
+
+// Sets ServerDir to `dir` as it stands (cut to the buffer). Used by start-up and by tests.
+void SetServerDir(const char* dir);
+
+// printf-style: appends the formatted text to ServerDir/ServerLog.txt. Adds nothing of its own
+// (no time stamp, no line end). The file is opened, written and closed by every call, and calls
+// from different threads are serialised, so lines never mix. A log that cannot be opened (or a
+// ServerDir that is empty or too long for the path) drops the text silently.
+void SrvLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// printf-style diagnostic on standard output, flushed at once; serialised like SrvLog.
+void StdOutMsg(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Builds ServerDir + separator + name into buf. Returns false (buf then empty) when it does not
+// fit or ServerDir is empty.
+bool ServerDirPath(char* buf, size_t cap, const char* name);

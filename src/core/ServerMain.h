@@ -1,0 +1,9 @@
+// The program entry: single-instance guard, desktop, start-up, message loop.
+#pragma once
+
+// Name of the machine-wide single-instance lock.
+constexpr const char* SERVER_INSTANCE_MUTEX = "Global\\TavenuRAIDCardServerInvokeMutex";
+
+// Runs the agent and returns its exit code: 0 after Exit, and 0 when another copy runs (after
+// the warning box) or the window cannot be created.
+int ServerMain();

@@ -1,0 +1,7 @@
+#include "guiserver/FinderLaunch.h"
+
+#include "core/ServerLog.h"
+
+void InitFinderServer() {
+    SrvLog("InitFinderServer.\n");
+}

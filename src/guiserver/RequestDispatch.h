@@ -1,0 +1,21 @@
+// Request dispatch: the body of every connection thread.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Socket.h"
+
+// Relay failures of one controller tolerated before it is cleared from the table.
+constexpr int INBAND_FAIL_LIMIT = 32;
+// Requests naming unknown serial numbers tolerated before the table is rescanned.
+constexpr int UNLISTED_SN_LIMIT = 128;
+
+// Receives one request on `sock`, hands it to the handler of its type, sends at most one
+// reply, and ends the connection (closing the socket and lowering GuiConnCount).
+void EnableServerSerive(plat::SockFd sock);
+
+// The two counts of the type-1 paths, for tests: the server-wide count of requests that named
+// no live controller since the last rescan it triggered, and the relay failures of controller
+// n since its last success or clearing.
+int UnlistedSnCount();
+int InBandFailCount(uint8_t ctlrNo);

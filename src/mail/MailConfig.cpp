@@ -1,0 +1,7 @@
+#include "mail/MailConfig.h"
+
+#include "core/ServerLog.h"
+
+void InitializeSmtp() {
+    StdOutMsg("Initialize SMTP\n");
+}

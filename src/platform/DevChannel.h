@@ -1,0 +1,56 @@
+// The device control channel to a controller's SCSI port: open a device path, run one
+// IOCTL_SCSI_MINIPORT request on a request block, close.
+//
+// Windows: CreateFileA / DeviceIoControl / CloseHandle on "\\.\ScsiN: ".
+// POSIX: the device path "\\.\ScsiN: " names the Unix stream socket <root>/dev/ScsiN (the leading
+// "\\.\" and trailing ':' and blanks stripped; an empty name or one holding '/' does not exist).
+// One connection is one open; the request travels as
+//   u32le ioctl code, u32le block size, u32le n, then the first n bytes of the block,
+// and the answer as
+//   u32le result (0 = success, else the system error number), u32le n2 (0 on failure, else
+//   28 <= n2 <= block size), then the first n2 bytes of the answer block.
+// A short, malformed or missing answer, or none within the time-out, is a failure.
+//
+// Thread-safe: every call works on its own handle and the caller's block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+// An open device; closed (CloseHandle / close) when it goes out of scope.
+class DevHandle {
+  public:
+    DevHandle() = default;
+    DevHandle(const DevHandle&) = delete;
+    DevHandle& operator=(const DevHandle&) = delete;
+    DevHandle(DevHandle&& o) noexcept : h_(o.h_) { o.h_ = kNone; }
+    DevHandle& operator=(DevHandle&& o) noexcept;
+    ~DevHandle() { Close(); }
+
+    bool Valid() const { return h_ != kNone; }
+    void Close();
+
+    static constexpr intptr_t kNone = -1;
+    intptr_t h_ = kNone;
+};
+
+// Opens `devName` for reading and writing (GENERIC_READ | GENERIC_WRITE, shared read/write,
+// OPEN_EXISTING). `root` is the directory under which the POSIX transport finds dev/ScsiN; it is
+// not used on Windows. On failure returns false with the system error number in *sysErr
+// (ENOENT / ERROR_FILE_NOT_FOUND for a missing device).
+bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr);
+
+// Runs one IOCTL_SCSI_MINIPORT (0x0004D008) request: `block` (blockSize bytes) goes to the driver
+// and comes back with the answer. Only the first `sendLen` bytes carry meaning on the way in and
+// only the first `keepLen` bytes are used on the way out; the POSIX transport sends just that
+// prefix, and on success leaves the first keepLen bytes of `block` holding the answer with zeros
+// past what the driver returned. Windows hands the whole block to DeviceIoControl.
+// Waits at most `timeoutMs` for the answer. On failure returns false with the system error
+// number in *sysErr (ETIMEDOUT on expiry, EPROTO for a malformed answer); the block's content is
+// then unspecified.
+bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
+                  uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr);
+
+}  // namespace plat

@@ -1,0 +1,25 @@
+// Launching external programs that the agent never waits for.
+#pragma once
+
+namespace plat {
+
+// Results in the manner of ShellExecuteA: above 32 is success; 32 or less is a failure, with
+// LAUNCH_FILE_NOT_FOUND when the program is missing and LAUNCH_ACCESS_DENIED when it may not be
+// executed.
+constexpr int LAUNCH_OK = 42;
+constexpr int LAUNCH_FILE_NOT_FOUND = 2;
+constexpr int LAUNCH_ACCESS_DENIED = 5;
+constexpr int LAUNCH_FAILED = 31;
+
+// Starts argv[0] with the arguments argv[1..] (a null-terminated array) detached from the agent:
+// in a session of its own, standard streams on the null device, in the agent's current
+// directory, with no handles of the agent inherited. Returns once the program has been executed
+// (or has failed to be), never waiting for it to end, and leaves no zombie behind.
+// Thread-safe.
+int LaunchDetached(const char* const argv[]);
+
+// Windows only: ShellExecuteA(no owner, "open", file, params, no directory, SW_HIDE), returning
+// its result as an int. The POSIX implementation returns LAUNCH_FAILED.
+int ShellOpenHidden(const char* file, const char* params);
+
+}  // namespace plat

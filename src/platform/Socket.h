@@ -1,0 +1,81 @@
+// Sockets: TCP for the GUI server and its clients, UDP for discovery.
+//
+// Procedural calls in the manner of the socket API. Failures return kInvalidSock or -1 and, where
+// an `err` buffer is given, write the reason into it (NUL-terminated, cut to `errCap`).
+// Sends never raise SIGPIPE; calls interrupted by a signal are resumed. All calls are thread-safe
+// as far as the host's socket calls are; one socket is used by one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+using SockFd = intptr_t;
+constexpr SockFd kInvalidSock = -1;
+
+// Listen backlog the host allows at most (SOMAXCONN).
+int SockMaxBacklog();
+
+// Initialises the socket library once per process, asking for `version` (0x0101 = 1.1 on
+// Windows; nothing to do on POSIX). Returns true on success.
+bool SockStartup(uint16_t version);
+
+// IPv4 TCP listening socket bound to `addr` (host byte order; 0 = INADDR_ANY) and `port`
+// (0 = any free port). The address is reusable at once after a restart (SO_REUSEADDR on POSIX).
+SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_t errCap);
+
+// Accepts one connection; kInvalidSock on failure (the caller just tries again).
+SockFd SockAccept(SockFd listenSock);
+
+// The local port a socket is bound to, 0 on failure.
+uint16_t SockLocalPort(SockFd sock);
+
+// Connects to host:port over TCP (a numeric IPv4/IPv6 address or a host name), waiting at most
+// `timeoutMs`. Returns the connected socket or kInvalidSock with the reason in `err`.
+SockFd SockTcpConnect(const char* host, uint16_t port, int timeoutMs, char* err, size_t errCap);
+
+// One send / recv call: the byte count moved, 0, or -1 on a socket error.
+int SockSend(SockFd sock, const void* buf, int len);
+int SockRecv(SockFd sock, void* buf, int len);
+
+// Receives with a time-out: as SockRecv, or -2 when nothing arrived within `timeoutMs`.
+int SockRecvTimeout(SockFd sock, void* buf, int len, int timeoutMs);
+
+// Shuts down the sending direction (the peer sees end of stream after the data sent).
+void SockShutdownSend(SockFd sock);
+
+// Closes the socket; kInvalidSock is ignored.
+void SockClose(SockFd sock);
+
+// Owns one socket and closes it when it goes out of scope.
+class Socket {
+  public:
+    Socket() = default;
+    explicit Socket(SockFd fd) : fd_(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& o) noexcept : fd_(o.Release()) {}
+    Socket& operator=(Socket&& o) noexcept {
+        if (this != &o) Reset(o.Release());
+        return *this;
+    }
+    ~Socket() { Reset(); }
+
+    SockFd Get() const { return fd_; }
+    bool Valid() const { return fd_ != kInvalidSock; }
+    SockFd Release() {
+        SockFd fd = fd_;
+        fd_ = kInvalidSock;
+        return fd;
+    }
+    void Reset(SockFd fd = kInvalidSock) {
+        if (fd_ != kInvalidSock) SockClose(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    SockFd fd_ = kInvalidSock;
+};
+
+}  // namespace plat

@@ -1,0 +1,61 @@
+#include "platform/HostPaths.h"
+
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace plat {
+
+char PathSeparator() {
+    return '/';
+}
+
+bool GetExecutablePath(char* buf, size_t cap) {
+    if (cap == 0) return false;
+    buf[0] = '\0';
+    // /proc/self/exe names the real executable, symbolic links resolved.
+    ssize_t n = readlink("/proc/self/exe", buf, cap);
+    if (n <= 0 || static_cast<size_t>(n) >= cap) {
+        buf[0] = '\0';
+        return false;
+    }
+    buf[n] = '\0';
+    return true;
+}
+
+bool GetCurrentDir(char* buf, size_t cap) {
+    if (cap == 0) return false;
+    if (getcwd(buf, cap) == nullptr) {
+        buf[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+LocalTime GetLocalTime() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_yday + 1,
+                     tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+}
+
+int64_t NowSeconds() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+void SleepMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool ReplaceFile(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
+}
+
+int LastSysError() {
+    return errno;
+}
+
+}  // namespace plat

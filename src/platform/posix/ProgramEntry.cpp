@@ -1,0 +1,11 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/ServerMain.h"
+
+int main() {
+    int code = ServerMain();
+    // The process ends with all its threads: nothing is torn down under threads still running.
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
