@@ -5,3 +5,7 @@
 void InitializeSmtp() {
     StdOutMsg("Initialize SMTP\n");
 }
+
+bool MailEnableIsTrue() {
+    return false;
+}

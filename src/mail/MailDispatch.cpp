@@ -1,0 +1,3 @@
+#include "mail/MailDispatch.h"
+
+void IssueMailOut(uint8_t, const char*) {}
