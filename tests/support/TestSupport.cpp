@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -208,6 +209,69 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out, std::stri
 
 std::string BinPath(const std::string& name) {
     return std::string(PELLOMAR_BIN_DIR) + "/" + name;
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+AgentLock::AgentLock(std::chrono::milliseconds timeout) {
+    fd_ = open("/tmp/pellomar-agent-test.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        ADD_FAILURE() << "cannot open the agent test lock";
+        return;
+    }
+    bool got = WaitFor([this] { return flock(fd_, LOCK_EX | LOCK_NB) == 0; }, timeout);
+    if (!got) ADD_FAILURE() << "another test kept the agent test lock too long";
+}
+
+AgentLock::~AgentLock() {
+    if (fd_ >= 0) close(fd_);
+}
+
+gui::Endpoint AgentEndpoint() {
+    gui::Endpoint ep;
+    ep.host = "127.0.0.1";
+    ep.port = 8922;
+    ep.timeoutMs = 10000;
+    return ep;
+}
+
+bool AgentProcess::Start(const std::vector<std::string>& companions, const std::string& cwd,
+                         const std::vector<std::string>& env) {
+    gui::Bytes alive = gui::EchoRequest(5, "up?");
+    gui::Endpoint probe = AgentEndpoint();
+    probe.timeoutMs = 500;
+    if (gui::Exchange(probe, alive).ok) {
+        ADD_FAILURE() << "another agent already serves port 8922; end it first";
+        return false;
+    }
+    std::error_code ec;
+    std::vector<std::string> names = companions;
+    names.insert(names.begin(), "pellomar");
+    for (const auto& n : names) {
+        fs::copy_file(BinPath(n), dir_.File(n), fs::copy_options::overwrite_existing, ec);
+        if (ec) {
+            ADD_FAILURE() << "cannot copy " << n << ": " << ec.message();
+            return false;
+        }
+    }
+    std::vector<std::string> fullEnv = {"DISPLAY=", "WAYLAND_DISPLAY="};
+    fullEnv.insert(fullEnv.end(), env.begin(), env.end());
+    if (!proc_.Start({dir_.File("pellomar")}, cwd.empty() ? dir_.path() : cwd, fullEnv))
+        return false;
+    bool up = WaitFor([&] {
+        if (!proc_.Running()) return true;
+        gui::Endpoint ep = AgentEndpoint();
+        ep.timeoutMs = 500;
+        return gui::Exchange(ep, alive).ok;
+    });
+    return up && proc_.Running();
+}
+
+int AgentProcess::Stop(std::chrono::milliseconds timeout) {
+    proc_.Signal(SIGTERM);
+    return proc_.Wait(timeout);
 }
 
 }  // namespace testing_support

@@ -100,4 +100,44 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out, std::stri
 // Paths of the built programs.
 std::string BinPath(const std::string& name);
 
+// Machine-wide lock for tests that run a real agent: the agent listens on the fixed port 8922
+// and holds a machine-wide single-instance lock, so only one such test may run at a time on the
+// machine, whichever build or checkout it comes from. Blocks until the lock is had (at most
+// `timeout`; then the test fails).
+class AgentLock {
+  public:
+    explicit AgentLock(std::chrono::milliseconds timeout = std::chrono::minutes(10));
+    ~AgentLock();
+    AgentLock(const AgentLock&) = delete;
+    AgentLock& operator=(const AgentLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
+// A real agent: the built executable copied alone into a fresh folder (its ServerDir) and
+// started there, headless, with that folder as its current directory unless `cwd` is given.
+// Holds the AgentLock for its whole life.
+class AgentProcess {
+  public:
+    AgentProcess() = default;
+    // Copies the executable (and `companions`, other built programs placed beside it), starts it
+    // and waits until it answers an alive request on 8922. Returns false when it does not.
+    bool Start(const std::vector<std::string>& companions = {}, const std::string& cwd = "",
+               const std::vector<std::string>& env = {});
+    const std::string& dir() const { return dir_.path(); }
+    std::string Log() const { return ReadFile(dir_.File("ServerLog.txt")); }
+    ChildProcess& process() { return proc_; }
+    // SIGTERM, then the exit code (at most `timeout`).
+    int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  private:
+    AgentLock lock_;
+    TempDir dir_;
+    ChildProcess proc_;
+};
+
+// An endpoint for the real agent on 127.0.0.1:8922.
+gui::Endpoint AgentEndpoint();
+
 }  // namespace testing_support
