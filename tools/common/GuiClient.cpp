@@ -105,7 +105,7 @@ Reply Exchange(const Endpoint& ep, const Bytes& body) {
     return r;
 }
 
-Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire) {
+Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire, bool endAfterSend) {
     Reply r;
     auto deadline = Clock::now() + std::chrono::milliseconds(ep.timeoutMs);
     char err[256] = {};
@@ -118,6 +118,7 @@ Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire) {
         r.error = "connection lost while sending";
         return r;
     }
+    if (endAfterSend) plat::SockShutdownSend(s.Get());
     uint8_t buf[4096];
     for (;;) {
         int n = plat::SockRecvTimeout(s.Get(), buf, sizeof buf, RemainingMs(deadline));

@@ -31,8 +31,9 @@ Bytes Frame(const Bytes& body);
 Reply Exchange(const Endpoint& ep, const Bytes& body);
 
 // Sends raw bytes as they stand (for malformed frames) and collects whatever comes back until
-// the server closes or the time-out passes.
-Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire);
+// the server closes or the time-out passes. With `endAfterSend` the client then shuts its
+// sending side, so the server sees the end of the stream.
+Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire, bool endAfterSend = false);
 
 // Request bodies.
 Bytes EchoRequest(int8_t type, const std::string& text);  // types 4 and 5
