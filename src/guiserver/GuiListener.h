@@ -8,8 +8,12 @@
 
 constexpr uint16_t GUI_SERVER_PORT = 8922;
 constexpr int MAX_GUI_CONN = 256;
-// Stack of one connection thread: the record (about 76 KiB) and the handlers below it.
-constexpr size_t GUI_CONN_STACK_SIZE = 512 * 1024;
+// Stack of one connection thread: the record (about 76 KiB) and the handlers below it. Only the
+// pages a thread touches take memory. Sanitizer builds need far more room per thread.
+#ifndef PELLOMAR_CONN_STACK_KIB
+#define PELLOMAR_CONN_STACK_KIB 512
+#endif
+constexpr size_t GUI_CONN_STACK_SIZE = size_t{PELLOMAR_CONN_STACK_KIB} * 1024;
 // Pause between two failed attempts to open the listening socket (port taken, no network).
 constexpr uint32_t GUI_LISTEN_RETRY_MS = 100;
 

@@ -9,12 +9,12 @@
 
 namespace {
 
-void SetEntry(uint8_t n, uint8_t state, const char sn[CTLR_SN_SIZE]) {
+void SetEntry(uint8_t n, uint8_t state, const char* sn) {
     std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
     CtlrEntry& e = GetCtlrEntry(n);
     std::memset(&e, 0, sizeof e);
     e.bState = state;
-    std::memcpy(e.cCtrlSN, sn, CTLR_SN_SIZE);
+    std::memcpy(e.cCtrlSN, sn, strnlen(sn, CTLR_SN_SIZE - 1));
 }
 
 const uint8_t* Key(const char* sn) {
