@@ -1,4 +1,4 @@
-// The per-OS part of the mail dispatch: the text of the generated mailer script and its launch.
+// What the mail dispatch does per OS: the text of the generated mailer script and its launch.
 // Internal to the mail subsystem; src/mail/<os>/ implements it.
 #pragma once
 

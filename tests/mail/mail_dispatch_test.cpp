@@ -215,7 +215,7 @@ TEST_F(MailDispatch, AScriptThatCannotBeCreatedLaunchesNothing) {
     const std::vector<Case> cases = {
         {"a directory in the way", "event_SN3_9"},
         {"an empty name", ""},
-        {"a name with a directory part", "sub/event_SN3_1"},
+        {"a name with a directory in it", "sub/event_SN3_1"},
         {"a name that reads as an option", "-event_SN3_1"},
     };
     for (const Case& c : cases) {

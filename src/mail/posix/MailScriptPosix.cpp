@@ -10,8 +10,8 @@ const char MAIL_SCRIPT_SUFFIX[] = ".sh";
 
 namespace {
 
-// One single-quoted word; a quote inside becomes '\'' (end the quoted part, an escaped quote,
-// start a new quoted part). Inside single quotes the shell gives no character a meaning.
+// One single-quoted word; a quote inside becomes '\'' (close the quotes, an escaped quote,
+// reopen them). Inside single quotes the shell gives no character a meaning.
 void AppendQuoted(std::string& out, const std::string& text) {
     out += '\'';
     for (char c : text) {
