@@ -1,0 +1,246 @@
+// SendMail against a real SMTP server on loopback (aiosmtpd, tests/mail/smtp_sink.py).
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string PYTHON = "/usr/bin/python3";
+const std::string SUBJECT = "Tavenu RAID Manager Event Notification";
+
+// Prints a received message as Python's mail parser reads it: each header "Name: value" (with
+// encoded words decoded), an empty line, then the decoded text.
+const char PARSE_MAIL[] =
+    "import sys, email\n"
+    "from email import policy\n"
+    "raw = open(sys.argv[1], 'rb').read().split(b'\\n\\n', 1)[1]\n"
+    "m = email.message_from_bytes(raw, policy=policy.default)\n"
+    "out = ''.join('%s: %s\\n' % (k, v) for k, v in m.items())\n"
+    "sys.stdout.buffer.write((out + '\\n' + m.get_content()).replace('\\r\\n', "
+    "'\\n').encode('utf-8'))\n";
+
+// The value of header `name` in the parsed message ("" when it is missing).
+std::string Header(const std::string& parsed, const std::string& name) {
+    std::string key = name + ": ";
+    size_t at = parsed.rfind(key, 0) == 0 ? 0 : parsed.find("\n" + key);
+    if (at == std::string::npos) return "";
+    if (at != 0) ++at;
+    size_t end = parsed.find('\n', at);
+    return parsed.substr(at + key.size(), end - at - key.size());
+}
+
+// True when `s` has the shape: 'A' an upper-case letter, 'a' a lower-case one, '9' a digit,
+// '+' a sign, any other character itself.
+bool MatchesShape(const std::string& s, const std::string& shape) {
+    if (s.size() != shape.size()) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        bool ok = shape[i] == 'A'   ? std::isupper(c) != 0
+                  : shape[i] == 'a' ? std::islower(c) != 0
+                  : shape[i] == '9' ? std::isdigit(c) != 0
+                  : shape[i] == '+' ? (c == '+' || c == '-')
+                                    : c == static_cast<unsigned char>(shape[i]);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+class SendMail : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(sink_.Start(
+            {PYTHON, PELLOMAR_SOURCE_DIR "/tests/mail/smtp_sink.py", box.path(), "240"}));
+        ASSERT_TRUE(WaitFor([&] { return FileExists(box.File("port")); }, std::chrono::seconds(30)))
+            << sink_.Stderr();
+        server = "127.0.0.1:" + ReadFile(box.File("port"));
+        body = box.File("body");
+    }
+
+    int Run(const std::vector<std::string>& args, std::string* out = nullptr,
+            std::string* err = nullptr) {
+        std::vector<std::string> argv = {BinPath("SendMail"), "--connect-timeout", "10",
+                                         "--timeout", "60"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string o, e;
+        int code = RunProgram(argv, &o, &e, std::chrono::seconds(90));
+        if (out != nullptr) *out = o;
+        if (err != nullptr) *err = e;
+        return code;
+    }
+
+    // The n-th message received (from 1): envelope lines and the parsed message.
+    std::string Raw(int n) const {
+        return ReadFile(box.File("mail-" + std::to_string(n) + ".eml"));
+    }
+    std::string Parsed(int n) const {
+        std::string out, err;
+        EXPECT_EQ(
+            RunProgram({PYTHON, "-c", PARSE_MAIL, box.File("mail-" + std::to_string(n) + ".eml")},
+                       &out, &err),
+            0)
+            << err;
+        return out;
+    }
+
+    TempDir box;
+    std::string server;
+    std::string body;
+
+  private:
+    ChildProcess sink_;
+};
+
+}  // namespace
+
+TEST_F(SendMail, DeliversTheBodyWithTheHeadersAndNoAuthForNullUser) {
+    // A mail body as the event recorder writes it, with LF line ends and a line that starts
+    // with a dot (SMTP doubles it on the wire; the server must get it back single).
+    const std::string text =
+        "\nOS Time : 12/07/26 14:05:09\nSerial No. : SN0123456789ABCDEFG\n\n"
+        "Event (str) : Disk 3 offline\n.dot line\n..two dots\n.\nEvent (bin) : 0a1b\n\n\n";
+    ASSERT_TRUE(WriteFile(body, text));
+    std::string out, err;
+    ASSERT_EQ(
+        Run({server, "agent@x.test", "ops@y.test", SUBJECT, "NULL", "NULL", body}, &out, &err), 0)
+        << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "");
+
+    std::string raw = Raw(1);
+    EXPECT_EQ(raw.rfind("MAIL FROM:agent@x.test\nRCPT TO:ops@y.test\n\n", 0), 0u) << raw;
+    EXPECT_NE(raw.find("\r\n.dot line\r\n..two dots\r\n.\r\nEvent (bin)"), std::string::npos)
+        << "CRLF line ends and the dot lines as written";
+
+    std::string parsed = Parsed(1);
+    EXPECT_TRUE(MatchesShape(Header(parsed, "Date"), "Aaa, 99 Aaa 9999 99:99:99 +9999")) << parsed;
+    std::string id = Header(parsed, "Message-ID");
+    EXPECT_TRUE(id.size() > 9 && id[0] == '<' && id.find_first_of("<> ", 1) == id.size() - 1 &&
+                id.find('@') == id.size() - 8 && id.ends_with("@x.test>"))
+        << id;
+    for (const std::string& h : std::vector<std::string>{
+             "From: agent@x.test\n", "To: ops@y.test\n", "Subject: " + SUBJECT + "\n",
+             "Content-Type: text/plain; charset=\"UTF-8\"\n", "MIME-Version: 1.0\n"})
+        EXPECT_NE(parsed.find(h), std::string::npos) << h << " in\n" << parsed;
+    // The text arrives exactly as the file holds it (the parser gives LF line ends).
+    EXPECT_EQ(parsed.substr(parsed.find("\n\n") + 2), text);
+    EXPECT_FALSE(FileExists(box.File("auth.log"))) << "AUTH was attempted";
+
+    // The same with an empty user: still no AUTH.
+    ASSERT_EQ(Run({server, "agent@x.test", "ops@y.test", SUBJECT, "", "", body}, &out, &err), 0)
+        << err;
+    ASSERT_TRUE(FileExists(box.File("mail-2.eml")));
+    EXPECT_FALSE(FileExists(box.File("auth.log"))) << "AUTH was attempted";
+}
+
+TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
+    ASSERT_TRUE(WriteFile(body, "text\n"));
+    std::string err;
+    ASSERT_EQ(Run({server, "agent@x.test", "ops@y.test", SUBJECT, "mailer", "s3cret pw", body},
+                  nullptr, &err),
+              0)
+        << err;
+    EXPECT_TRUE(FileExists(box.File("mail-1.eml")));
+    std::string auth = ReadFile(box.File("auth.log"));
+    EXPECT_TRUE(auth == "PLAIN mailer s3cret pw\n" || auth == "LOGIN mailer s3cret pw\n") << auth;
+
+    // A password item of NULL counts as the empty password.
+    ASSERT_EQ(
+        Run({server, "agent@x.test", "ops@y.test", SUBJECT, "mailer", "NULL", body}, nullptr, &err),
+        0)
+        << err;
+    auth = ReadFile(box.File("auth.log"));
+    EXPECT_TRUE(auth.ends_with("\nPLAIN mailer \n") || auth.ends_with("\nLOGIN mailer \n")) << auth;
+}
+
+TEST_F(SendMail, EncodesTextThatIsNotPlainAscii) {
+    const std::string subject = "Störung: Platte 3 ✗ — RAID 5 herabgestuft, bitte sofort prüfen";
+    const std::string text = "Grüße\nlong " + std::string(1200, 'x') + " end\n=equals\n";
+    ASSERT_TRUE(WriteFile(body, text));
+    std::string err;
+    ASSERT_EQ(Run({server, "Raid Admin <agent@x.test>", "Ops <ops@y.test>", subject, "NULL", "NULL",
+                   body},
+                  nullptr, &err),
+              0)
+        << err;
+    std::string raw = Raw(1);
+    EXPECT_EQ(raw.rfind("MAIL FROM:agent@x.test\nRCPT TO:ops@y.test\n", 0), 0u) << raw;
+    // Every line on the wire stays within SMTP's limit.
+    size_t start = 0, longest = 0;
+    for (size_t i = raw.find('\n'); i != std::string::npos;
+         start = i + 1, i = raw.find('\n', start))
+        longest = std::max(longest, i - start);
+    EXPECT_LE(longest, 998u);
+    std::string parsed = Parsed(1);
+    EXPECT_NE(parsed.find("Subject: " + subject + "\n"), std::string::npos) << parsed;
+    EXPECT_NE(parsed.find("From: Raid Admin <agent@x.test>\n"), std::string::npos) << parsed;
+    EXPECT_EQ(parsed.substr(parsed.find("\n\n") + 2), text);
+}
+
+TEST_F(SendMail, AnUnreachableServerFailsWithAMessage) {
+    ASSERT_TRUE(WriteFile(body, "text\n"));
+    uint16_t closedPort;
+    {
+        plat::Socket s(plat::SockTcpListen(0x7F000001, 0, 1, nullptr, 0));
+        closedPort = plat::SockLocalPort(s.Get());
+    }  // closed again: nothing listens there now
+    std::string err;
+    int code = Run({"127.0.0.1:" + std::to_string(closedPort), "agent@x.test", "ops@y.test",
+                    SUBJECT, "NULL", "NULL", body},
+                   nullptr, &err);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(err.find("SendMail: sending to ops@y.test through smtp://127.0.0.1:" +
+                       std::to_string(closedPort) + " failed: "),
+              std::string::npos)
+        << err;
+}
+
+TEST_F(SendMail, RefusesBadArgumentsClearly) {
+    ASSERT_TRUE(WriteFile(body, "text\n"));
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    };
+    const std::string s = server;
+    const std::vector<Case> cases = {
+        {{"", "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "SERVER is empty"},
+        {{"NULL", "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "SERVER is NULL"},
+        {{"h:99999", "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "port"},
+        {{"h:", "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "port"},
+        {{"ftp://h", "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "SERVER"},
+        {{s, "NULL", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "FROM is NULL"},
+        {{s, "", "b@y.test", SUBJECT, "NULL", "NULL", body}, 2, "FROM is empty"},
+        {{s, "a@x.test", "NULL", SUBJECT, "NULL", "NULL", body}, 2, "TO is NULL"},
+        {{s, "a@x.test", "b@y.test\r\nBcc: c@z.test", SUBJECT, "NULL", "NULL", body},
+         2,
+         "line break"},
+        {{s, "a@x.test", "b@y.test", "Hi\nBcc: c@z.test", "NULL", "NULL", body}, 2, "line break"},
+        {{s, "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL"}, 2, "expected 7 arguments"},
+        {{"--frobnicate", s, "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body},
+         2,
+         "unknown option"},
+        {{s, "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", box.File("missing")},
+         3,
+         "cannot read the body file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::string err;
+        EXPECT_EQ(Run(c.args, nullptr, &err), c.code);
+        EXPECT_EQ(err.rfind("SendMail: ", 0), 0u) << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+    EXPECT_FALSE(FileExists(box.File("mail-1.eml"))) << "a refused call sent mail";
+
+    std::string out;
+    EXPECT_EQ(Run({"--help"}, &out), 0);
+    EXPECT_EQ(
+        out.rfind("Usage: SendMail [options] SERVER FROM TO SUBJECT USER PASSWORD BODYFILE\n", 0),
+        0u)
+        << out;
+}
