@@ -133,6 +133,5 @@ int RunDiscover(const CliContext& ctx) {
 }  // namespace
 
 CLI_COMMAND("discover", "discover [--target A] [--timeout S]",
-            "list the agents whose responders answer a probe to A (default: broadcast), "
-            "UDP port 8922 or --port P, for S seconds (default 3)",
-            60, &RunDiscover);
+            "probe UDP 8922 of A (default broadcast; --port P), list who answers in S s (3)", 60,
+            &RunDiscover);
