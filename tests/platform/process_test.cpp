@@ -86,7 +86,7 @@ TEST(LaunchDetached, ReportsWhyAProgramCannotStart) {
     ASSERT_TRUE(WriteFile(plain, "#!/bin/sh\nexit 0\n"));
     ASSERT_EQ(chmod(plain.c_str(), 0644), 0);
     std::string garbage = dir.File("garbage");
-    ASSERT_TRUE(WriteFile(garbage, std::string("\x7f\x01\x02 not a program", 19)));
+    ASSERT_TRUE(WriteFile(garbage, "\x7f\x01\x02 not a program"));
     ASSERT_EQ(chmod(garbage.c_str(), 0755), 0);
     struct Case {
         std::string path;
