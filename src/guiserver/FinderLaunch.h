@@ -5,10 +5,10 @@
 // again: it neither waits for it, nor watches it, nor stops it when the agent ends.
 #pragma once
 
-// Logs "InitFinderServer.\n" and starts the finder thread (ThreadFinderSrv), detached; once the
-// thread runs it logs "ThreadFinderSrv CloseHandle.\n". Returns at once, without waiting for the
-// launch. A thread that cannot be created is not logged, and start-up goes on. Called once, by
-// ServerStartUp, after ServerDir is set.
+// Logs "InitFinderServer.\n" and starts the finder thread (ThreadFinderSrv), detached; when the
+// thread was created it logs "ThreadFinderSrv CloseHandle.\n". Returns at once, without waiting
+// for the launch. A thread that cannot be created is not logged, and start-up goes on. Called
+// once, by ServerStartUp, after ServerDir is set.
 void InitFinderServer();
 
 // The finder thread: waits one second, launches the responder with the one argument KELDRAN and
