@@ -11,11 +11,16 @@ constexpr int LAUNCH_FILE_NOT_FOUND = 2;
 constexpr int LAUNCH_ACCESS_DENIED = 5;
 constexpr int LAUNCH_FAILED = 31;
 
-// Starts argv[0] with the arguments argv[1..] (a null-terminated array) detached from the agent:
-// in a session of its own, standard streams on the null device, in the agent's current
-// directory, with no handles of the agent inherited. Returns once the program has been executed
-// (or has failed to be), never waiting for it to end, and leaves no zombie behind.
-// Thread-safe.
+// Starts argv[0] (a path; no search of PATH) with the arguments argv[1..] (a null-terminated
+// array) detached from the agent: in a session of its own, standard streams on the null device,
+// in the agent's current directory, with no handles of the agent inherited and with no signal
+// blocked or ignored (whatever the calling thread blocks). Returns once the program has been
+// executed (or has failed to be), never waiting for it to end, and leaves no zombie behind: the
+// program is never the agent's child.
+// Results: LAUNCH_OK; LAUNCH_FILE_NOT_FOUND for a missing program (or a missing folder on its
+// path, or an empty path); LAUNCH_ACCESS_DENIED for a program that may not be executed (no
+// execute permission, a folder, a file of no executable format); LAUNCH_FAILED for anything
+// else (no process could be created). Thread-safe.
 int LaunchDetached(const char* const argv[]);
 
 // Windows only: ShellExecuteA(no owner, "open", file, params, no directory, SW_HIDE), returning

@@ -48,6 +48,52 @@ void SockShutdownSend(SockFd sock);
 // Closes the socket; kInvalidSock is ignored.
 void SockClose(SockFd sock);
 
+// ---- UDP (discovery) ----
+// Addresses are IPv4 in host byte order (0x7F000001 = 127.0.0.1), ports in host byte order.
+
+// Size of a buffer that holds any IPv4 address as dotted text, terminator included.
+constexpr size_t SOCK_ADDR_TEXT_MAX = 16;
+
+// IPv4 UDP socket bound to `addr` (0 = every local address) and `port` (0 = any free port).
+// The port is not shared: no SO_REUSEADDR, so a port that another socket holds fails, and then
+// *inUse (when given) is set to true; on every other outcome it is set to false. Returns the
+// socket, or kInvalidSock with the reason in `err`.
+SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t errCap);
+
+// Allows `sock` to send to broadcast addresses (SO_BROADCAST). Returns true on success.
+bool SockUdpAllowBroadcast(SockFd sock);
+
+// True when `addr` is the limited broadcast address 255.255.255.255 or the broadcast address of
+// one of the host's IPv4 interfaces. Sends nothing.
+bool SockIsBroadcastAddr(uint32_t addr);
+
+// Sends one datagram of `len` bytes to addr:port. Returns `len`, or -1 on failure (reason in
+// `err` when given). A broadcast target needs SockUdpAllowBroadcast first.
+int SockUdpSendTo(SockFd sock, uint32_t addr, uint16_t port, const void* buf, int len, char* err,
+                  size_t errCap);
+
+// Receives one datagram, waiting at most `timeoutMs` for it. Returns the datagram's size (0 is a
+// valid, empty datagram); a size above `len` means the datagram was longer than the buffer and
+// only its first `len` bytes were stored. Returns -2 when nothing arrived in time and -1 on a
+// socket error (the caller may simply receive again: some hosts report an earlier send's ICMP
+// error here). On success the sender's address and port go to *peerAddr and *peerPort and, when
+// `peerText` is given, its address as dotted text (cut to `peerTextCap`); any of them may be
+// null.
+int SockUdpRecvFrom(SockFd sock, void* buf, int len, int timeoutMs, uint32_t* peerAddr,
+                    uint16_t* peerPort, char* peerText, size_t peerTextCap);
+
+// Writes `addr` as dotted text ("127.0.0.1") into buf, cut to `cap` (SOCK_ADDR_TEXT_MAX fits
+// every address).
+void SockAddrText(uint32_t addr, char* buf, size_t cap);
+
+// Turns a numeric IPv4 address or a host name into an IPv4 address (the first one the resolver
+// gives). Returns false, with the reason in `err`, when there is none.
+bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap);
+
+// The host's name as the system reports it (gethostname), NUL-terminated and cut to `cap`.
+// Returns false (buf then empty) when it cannot be read.
+bool SockHostName(char* buf, size_t cap);
+
 // Owns one socket and closes it when it goes out of scope.
 class Socket {
   public:

@@ -1,10 +1,14 @@
 // Detached launch: fork twice so that the program is reparented at once and never becomes our
-// zombie; the grandchild starts a new session, puts its standard streams on /dev/null, closes
-// every other descriptor and executes the program. A close-on-exec pipe carries exec's errno
-// back, so the caller learns whether the program could be started.
+// zombie. The intermediate child forks the grandchild and exits at once; we reap it right away.
+// The grandchild starts a new session, restores the default signal state (the agent blocks
+// SIGTERM and SIGINT in all its threads, and a blocked or ignored signal would survive exec),
+// puts its standard streams on /dev/null, closes every other descriptor and executes the
+// program. A close-on-exec pipe carries exec's errno back, so the caller learns whether the
+// program could be started: end of file without data means exec succeeded.
 #include "platform/Process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,10 +25,30 @@ namespace {
     _exit(127);
 }
 
-// Only async-signal-safe calls run between fork and exec: the limit is read before forking.
+// Closes every descriptor from 3 up except `keep`. close_range does it in one call; where the
+// kernel lacks it, the loop goes up to the limit read before forking (only async-signal-safe
+// calls run between fork and exec).
 void CloseOtherFds(int keep, int maxFd) {
+    bool done = false;
+    if (keep >= 3) {
+        done = (keep == 3 || close_range(3, static_cast<unsigned>(keep - 1), 0) == 0) &&
+               close_range(static_cast<unsigned>(keep + 1), ~0u, 0) == 0;
+    }
+    if (done) return;
     for (int fd = 3; fd < maxFd; ++fd)
         if (fd != keep) close(fd);
+}
+
+// Back to the state a freshly started program expects: no signal blocked, none ignored.
+void ResetSignals() {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr);  // SIGKILL, SIGSTOP and the reserved ones just refuse
 }
 
 int ResultFromErrno(int e) {
@@ -33,14 +57,43 @@ int ResultFromErrno(int e) {
     return LAUNCH_FAILED;
 }
 
+// A pipe end that got a standard descriptor number (an agent started with closed streams) would
+// be overwritten by the /dev/null streams: move it to 3 or above. Returns false when it cannot.
+bool MoveAboveStdFds(int* fd) {
+    if (*fd > 2) return true;
+    int moved = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) return false;
+    close(*fd);
+    *fd = moved;
+    return true;
+}
+
+[[noreturn]] void RunGrandchild(const char* const argv[], int pipeFd, int maxFd) {
+    if (setsid() < 0) ChildFail(pipeFd, errno);
+    ResetSignals();
+    int nul = open("/dev/null", O_RDWR);
+    if (nul < 0) ChildFail(pipeFd, errno);
+    for (int fd = 0; fd <= 2; ++fd)
+        if (nul != fd && dup2(nul, fd) < 0) ChildFail(pipeFd, errno);
+    if (nul > 2) close(nul);
+    CloseOtherFds(pipeFd, maxFd);
+    execv(argv[0], const_cast<char* const*>(argv));
+    ChildFail(pipeFd, errno);
+}
+
 }  // namespace
 
 int LaunchDetached(const char* const argv[]) {
-    if (argv == nullptr || argv[0] == nullptr) return LAUNCH_FILE_NOT_FOUND;
+    if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0') return LAUNCH_FILE_NOT_FOUND;
     long openMax = sysconf(_SC_OPEN_MAX);
     int maxFd = (openMax < 0 || openMax > 65536) ? 65536 : static_cast<int>(openMax);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) < 0) return LAUNCH_FAILED;
+    if (!MoveAboveStdFds(&fds[0]) || !MoveAboveStdFds(&fds[1])) {
+        close(fds[0]);
+        close(fds[1]);
+        return LAUNCH_FAILED;
+    }
     pid_t child = fork();
     if (child < 0) {
         close(fds[0]);
@@ -52,22 +105,18 @@ int LaunchDetached(const char* const argv[]) {
         pid_t grand = fork();
         if (grand < 0) ChildFail(fds[1], errno);
         if (grand > 0) _exit(0);
-        setsid();
-        int nul = open("/dev/null", O_RDWR);
-        if (nul >= 0) {
-            dup2(nul, 0);
-            dup2(nul, 1);
-            dup2(nul, 2);
-            if (nul > 2) close(nul);
-        }
-        CloseOtherFds(fds[1], maxFd);
-        execv(argv[0], const_cast<char* const*>(argv));
-        ChildFail(fds[1], errno);
+        RunGrandchild(argv, fds[1], maxFd);
     }
     close(fds[1]);
+    // The intermediate child exits right after its fork: reap it so that it leaves no zombie.
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    pid_t r;
+    do {
+        r = waitpid(child, &status, 0);
+    } while (r < 0 && errno == EINTR);
+    bool childOk = r < 0 ? errno == ECHILD  // SIGCHLD ignored: the kernel reaped it
+                         : WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    // The grandchild's write end closes at exec (close-on-exec) or at its exit.
     int e = 0;
     ssize_t n;
     do {
@@ -75,7 +124,7 @@ int LaunchDetached(const char* const argv[]) {
     } while (n < 0 && errno == EINTR);
     close(fds[0]);
     if (n == static_cast<ssize_t>(sizeof e)) return ResultFromErrno(e);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return LAUNCH_FAILED;
+    if (n != 0 || !childOk) return LAUNCH_FAILED;
     return LAUNCH_OK;
 }
 

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -169,6 +171,147 @@ void SockShutdownSend(SockFd sock) {
 
 void SockClose(SockFd sock) {
     if (sock != kInvalidSock) close(Fd(sock));
+}
+
+namespace {
+
+sockaddr_in V4(uint32_t addr, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(addr);
+    return a;
+}
+
+}  // namespace
+
+SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t errCap) {
+    if (inUse != nullptr) *inUse = false;
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        SetErr(err, errCap, "socket", errno);
+        return kInvalidSock;
+    }
+    sockaddr_in a = V4(addr, port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+        int e = errno;
+        if (inUse != nullptr) *inUse = e == EADDRINUSE;
+        SetErr(err, errCap, "bind", e);
+        close(fd);
+        return kInvalidSock;
+    }
+    return fd;
+}
+
+bool SockUdpAllowBroadcast(SockFd sock) {
+    int one = 1;
+    return setsockopt(Fd(sock), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) == 0;
+}
+
+bool SockIsBroadcastAddr(uint32_t addr) {
+    if (addr == 0xFFFFFFFFu) return true;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
+        if ((i->ifa_flags & IFF_BROADCAST) == 0 || i->ifa_broadaddr == nullptr) continue;
+        if (i->ifa_broadaddr->sa_family != AF_INET) continue;
+        const auto* b = reinterpret_cast<const sockaddr_in*>(i->ifa_broadaddr);
+        found = ntohl(b->sin_addr.s_addr) == addr;
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+int SockUdpSendTo(SockFd sock, uint32_t addr, uint16_t port, const void* buf, int len, char* err,
+                  size_t errCap) {
+    if (len < 0) {
+        SetErr(err, errCap, "sendto", EINVAL);
+        return -1;
+    }
+    sockaddr_in a = V4(addr, port);
+    for (;;) {
+        ssize_t n = sendto(Fd(sock), buf, static_cast<size_t>(len), MSG_NOSIGNAL,
+                           reinterpret_cast<sockaddr*>(&a), sizeof a);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            SetErr(err, errCap, "sendto", errno);
+            return -1;
+        }
+        return static_cast<int>(n);
+    }
+}
+
+int SockUdpRecvFrom(SockFd sock, void* buf, int len, int timeoutMs, uint32_t* peerAddr,
+                    uint16_t* peerPort, char* peerText, size_t peerTextCap) {
+    if (len < 0) return -1;
+    int w = WaitFd(Fd(sock), POLLIN, timeoutMs);
+    if (w == 0) return -2;
+    if (w < 0) return -1;
+    sockaddr_storage from{};
+    socklen_t fromLen = sizeof from;
+    ssize_t n;
+    do {
+        // MSG_TRUNC: the result is the datagram's real size even when the buffer was shorter.
+        n = recvfrom(Fd(sock), buf, static_cast<size_t>(len), MSG_TRUNC | MSG_DONTWAIT,
+                     reinterpret_cast<sockaddr*>(&from), &fromLen);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : -1;
+    uint32_t a = 0;
+    uint16_t p = 0;
+    if (from.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&from);
+        a = ntohl(in->sin_addr.s_addr);
+        p = ntohs(in->sin_port);
+    }
+    if (peerAddr != nullptr) *peerAddr = a;
+    if (peerPort != nullptr) *peerPort = p;
+    if (peerText != nullptr) SockAddrText(a, peerText, peerTextCap);
+    return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
+}
+
+void SockAddrText(uint32_t addr, char* buf, size_t cap) {
+    if (buf == nullptr || cap == 0) return;
+    std::snprintf(buf, cap, "%u.%u.%u.%u", (addr >> 24) & 0xFFu, (addr >> 16) & 0xFFu,
+                  (addr >> 8) & 0xFFu, addr & 0xFFu);
+}
+
+bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap) {
+    if (host == nullptr || host[0] == '\0') {
+        if (err != nullptr && errCap > 0) std::snprintf(err, errCap, "empty address");
+        return false;
+    }
+    in_addr numeric{};
+    if (inet_pton(AF_INET, host, &numeric) == 1) {
+        *addr = ntohl(numeric.s_addr);
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    int gai = getaddrinfo(host, nullptr, &hints, &list);
+    if (gai != 0 || list == nullptr) {
+        if (err != nullptr && errCap > 0)
+            std::snprintf(err, errCap, "cannot resolve %s: %s", host,
+                          gai != 0 ? gai_strerror(gai) : "no IPv4 address");
+        if (list != nullptr) freeaddrinfo(list);
+        return false;
+    }
+    *addr = ntohl(reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(list);
+    return true;
+}
+
+bool SockHostName(char* buf, size_t cap) {
+    if (buf == nullptr || cap == 0) return false;
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        buf[0] = '\0';
+        return false;
+    }
+    std::snprintf(buf, cap, "%s", name);
+    return true;
 }
 
 }  // namespace plat
