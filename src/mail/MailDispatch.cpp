@@ -1,6 +1,5 @@
 #include "mail/MailDispatch.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -130,7 +129,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
         return;
     }
 
-    errno = 0;
+    plat::ClearLastSysError();
     int launched = mail_os::LaunchMailScript(scriptName.c_str());
     int lastError = plat::LastSysError();
     SrvLog("IssueMailOut : ShellExecute %d, GetLastError() %d .\n", launched, lastError);

@@ -52,4 +52,7 @@ bool ReplaceFile(const char* from, const char* to);
 // The last system error number of the calling thread (errno / GetLastError()).
 int LastSysError();
 
+// Sets the calling thread's last system error number to 0.
+void ClearLastSysError();
+
 }  // namespace plat

@@ -58,4 +58,8 @@ int LastSysError() {
     return errno;
 }
 
+void ClearLastSysError() {
+    errno = 0;
+}
+
 }  // namespace plat

@@ -57,4 +57,8 @@ int LastSysError() {
     return static_cast<int>(GetLastError());
 }
 
+void ClearLastSysError() {
+    SetLastError(0);
+}
+
 }  // namespace plat

@@ -1,0 +1,82 @@
+// The mailer script on Windows: a batch file run by the command interpreter.
+//
+// Every argument is one double-quoted word, made safe for cmd.exe and for the mailer's own
+// command-line parsing:
+// - inside double quotes cmd.exe gives &, |, <, > and ^ no meaning, so they pass unchanged;
+// - % would still be expanded in a batch file, so it is written %% (the batch file reads %% as
+//   one %);
+// - a double quote cannot be carried inside a quoted word (it would end the quoting and expose
+//   what follows to cmd.exe), and a line break would end the command: both are dropped;
+// - backslashes right before the closing quote are doubled, so that the mailer's parser does
+//   not read the closing quote as an escaped one (C:\dir\ stays C:\dir\).
+// An empty text is the empty argument "".
+#include <string>
+
+#include "mail/MailScript.h"
+#include "platform/Process.h"
+
+namespace mail_os {
+
+const char MAIL_SCRIPT_SUFFIX[] = ".bat";
+
+namespace {
+
+void AppendQuoted(std::string& out, const std::string& text) {
+    out += '"';
+    size_t backslashes = 0;
+    for (char c : text) {
+        if (c == '"' || c == '\r' || c == '\n') continue;
+        if (c == '%') {
+            out += "%%";
+        } else {
+            out += c;
+        }
+        backslashes = c == '\\' ? backslashes + 1 : 0;
+    }
+    out.append(backslashes, '\\');
+    out += '"';
+}
+
+std::string JoinPath(const char* dir, const char* name) {
+    std::string p = dir;
+    if (p.empty() || (p.back() != '\\' && p.back() != '/')) p += '\\';
+    p += name;
+    return p;
+}
+
+}  // namespace
+
+std::string FormatRecipientLines(const char* serverDir, const MailSrvSettings& srv,
+                                 const char* addr, const char* subject, const char* cwd,
+                                 const char* mailFile) {
+    // /d: the agent's folder may lie on another drive than the current directory.
+    std::string s = "cd /d ";
+    AppendQuoted(s, serverDir);
+    s += "\njava -classpath .\\mail.jar;.\\activation.jar;.\\ SendMail";
+    for (const char* arg :
+         {srv.MailSrvItem1, srv.MailSrvItem2, addr, subject, srv.MailSrvItem3, srv.MailSrvItem4}) {
+        s += ' ';
+        AppendQuoted(s, arg);
+    }
+    s += ' ';
+    AppendQuoted(s, JoinPath(cwd, mailFile));
+    s += '\n';
+    return s;
+}
+
+std::string FormatRemoveLine(const char* cwd, const char* mailFile, const char* scriptName) {
+    std::string s = "del /q ";
+    AppendQuoted(s, cwd != nullptr ? JoinPath(cwd, mailFile) : std::string(mailFile));
+    s += ' ';
+    AppendQuoted(s, cwd != nullptr ? JoinPath(cwd, scriptName) : std::string(scriptName));
+    s += '\n';
+    return s;
+}
+
+int LaunchMailScript(const char* scriptName) {
+    std::string params = "/c ";
+    params += scriptName;
+    return plat::ShellOpenHidden("cmd.exe ", params.c_str());
+}
+
+}  // namespace mail_os
