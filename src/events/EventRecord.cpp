@@ -20,6 +20,10 @@ EventBinList g_eventBinLists[EVENT_BIN_LIST_SLOTS];
 
 // Orders the pack, reset, rewrite and load of each controller's history files.
 std::mutex g_historyFileLocks[EVENT_BIN_LIST_SLOTS];
+// Set when a load was cut short: the history file then holds lines that are neither in the list
+// nor packed, so the packs must not empty it until a later load has read it whole. Guarded by the
+// controller's history-file lock.
+bool g_historyFileKept[EVENT_BIN_LIST_SLOTS];
 
 const EventMailCalls kDefaultMailCalls{&MailEnableIsTrue, &IssueMailOut};
 std::atomic<const EventMailCalls*> g_mailCalls{nullptr};
@@ -211,6 +215,7 @@ bool ReadWord(std::FILE* f, char (&word)[EVENT_BIN_LINE_MAX], bool& tooLong) {
 
 void LoadLocked(uint8_t n) {
     EventBinList& list = g_eventBinLists[n];
+    g_historyFileKept[n] = false;
     // 1. Empty the list; the lines it held are released.
     EventBinLine* old;
     {
@@ -244,6 +249,7 @@ void LoadLocked(uint8_t n) {
     const bool readFailed = std::ferror(f.get()) != 0;
     // Closed before the rewrite, so that the file can be replaced on every host.
     f.Close();
+    g_historyFileKept[n] = packFailed || readFailed;
     if (packFailed) {
         SrvLog("LoadEventBinFiles (%02d) PackEventBinIntoFile fail, history file kept.\n", n);
         return;
@@ -388,6 +394,8 @@ void FillEventBinMsg(uint8_t ctlrNo, const CtlrEvent& event, const char* prefix,
     SrvLog("FillEventBinMsg (%02d) PackEventBinIntoFile.\n", ctlrNo);
     // The history file is emptied only once its lines are safe in the pack.
     if (!PackLocked(ctlrNo)) return;
+    // After a load that was cut short the history file holds more than was packed: keep it.
+    if (g_historyFileKept[ctlrNo]) return;
     SrvLog("FillEventBinMsg (%02d) ResetEventBinFile.\n", ctlrNo);
     ResetLocked(ctlrNo);
 }

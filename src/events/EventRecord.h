@@ -103,7 +103,8 @@ void LoadEventBinFiles();
 // "LoadEventBinFiles (%02d) PackEventBinIntoFile fail, history file kept.\n"); a read error
 // likewise ("LoadEventBinFiles (%02d) Read %s fail, history file kept.\n"). Thread-safe; holds
 // the history-file lock of that controller for the whole load. Must not be called with
-// CtlrTableLock() held.
+// CtlrTableLock() held. After a load so cut short, later packs no longer empty the history file
+// (it holds lines that were never packed) until a load reads it whole.
 void ReloadEventBinFile(uint8_t ctlrNo);
 
 // The current local date as MM/DD/YY and time as HH:MM:SS (24-hour), 8 characters each.
@@ -127,8 +128,9 @@ void MakeEventFileSn(const char* sn, char (&out)[CTLR_SN_SIZE]);
 // The history step of RecEventToFile: adds the line prefix + serialPart + hex of `event` to
 // controller ctlrNo's list; when lPending has reached EVENT_BIN_LIST_MAX, logs
 // "FillEventBinMsg (%02d) PackEventBinIntoFile.\n", packs, and when the pack succeeded logs
-// "FillEventBinMsg (%02d) ResetEventBinFile.\n" and empties the history file. A failed pack
-// leaves the history file and lPending as they are, so the next event tries again.
+// "FillEventBinMsg (%02d) ResetEventBinFile.\n" and empties the history file (unless the last
+// load was cut short, see ReloadEventBinFile). A failed pack leaves the history file and lPending
+// as they are, so the next event tries again.
 void FillEventBinMsg(uint8_t ctlrNo, const CtlrEvent& event, const char* prefix,
                      const char* serialPart);
 

@@ -166,6 +166,24 @@ class EventRecordTest : public ::testing::Test {
         }
         fs::current_path(oldCwd_);
     }
+    // Takes every pack file name of the next minute by a directory, so that packs fail; returns
+    // the directories.
+    std::vector<std::string> BlockPackNames() const {
+        std::vector<std::string> blocks;
+        const int64_t now = plat::NowSeconds();
+        for (int64_t s = now - 1; s < now + 60; ++s) {
+            std::time_t t = static_cast<std::time_t>(s);
+            std::tm tm{};
+            localtime_r(&t, &tm);
+            char name[128];
+            std::snprintf(name, sizeof name, "event_bak_%s_%d_%d_%d_%d_%d_%d.txt", kSn,
+                          tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_yday + 1, tm.tm_hour, tm.tm_min,
+                          tm.tm_sec);
+            blocks.push_back(server_.File(name));
+            fs::create_directory(blocks.back());
+        }
+        return blocks;
+    }
     std::string History() const { return server_.File(std::string("event_bin_") + kSn + ".txt"); }
     std::string Cwd(const std::string& name) const { return cwd_.File(name); }
 
@@ -423,20 +441,7 @@ TEST_F(EventRecordTest, AFailedPackKeepsTheHistoryFileAndIsTriedAgainByTheNextEv
     ASSERT_TRUE(WriteFile(History(), "kept\n"));
     for (uint32_t i = 1; i <= 1022; ++i)
         RecEventToFile(0, NumberedRec(i));
-    // Every pack name of the next minute is taken by a directory.
-    std::vector<std::string> blocks;
-    const int64_t now = plat::NowSeconds();
-    for (int64_t s = now - 1; s < now + 60; ++s) {
-        std::time_t t = static_cast<std::time_t>(s);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        char name[128];
-        std::snprintf(name, sizeof name, "event_bak_%s_%d_%d_%d_%d_%d_%d.txt", kSn,
-                      tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_yday + 1, tm.tm_hour, tm.tm_min,
-                      tm.tm_sec);
-        blocks.push_back(server_.File(name));
-        fs::create_directory(blocks.back());
-    }
+    const auto blocks = BlockPackNames();
     RecEventToFile(0, NumberedRec(1023));
     EXPECT_EQ(ReadFile(History()), "kept\n");
     EXPECT_EQ(GetEventBinCounts(0).lPending, 1023u);
@@ -452,6 +457,33 @@ TEST_F(EventRecordTest, AFailedPackKeepsTheHistoryFileAndIsTriedAgainByTheNextEv
     EXPECT_EQ(packed.front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(2));
     EXPECT_EQ(ReadFile(History()), "");
     EXPECT_EQ(GetEventBinCounts(0).lPending, 0u);
+}
+
+TEST_F(EventRecordTest, ALoadWhosePackFailsKeepsTheWholeHistoryFile) {
+    std::string content;
+    for (int i = 0; i < 1100; ++i)
+        content += "w" + std::to_string(i) + "\n";
+    ASSERT_TRUE(WriteFile(History(), content));
+    const auto blocks = BlockPackNames();
+
+    ReloadEventBinFile(0);
+    EXPECT_EQ(server_.Log(),
+              "LoadEventBinFiles (00) PackEventBinIntoFile fail, history file kept.\n");
+    EXPECT_EQ(ReadFile(History()), content);
+    EXPECT_EQ(GetEventBinCounts(0).lCount, 1023u);
+    EXPECT_EQ(ListLines(0).front(), "w1022");
+
+    // The next event packs what the list holds, but the file, holding more, is not emptied.
+    for (const std::string& b : blocks)
+        fs::remove(b);
+    RecEventToFile(0, NumberedRec(1));
+    const auto baks = FilesStartingWith(server_.path(), "event_bak_");
+    ASSERT_EQ(baks.size(), 1u);
+    const auto packed = Lines(ReadFile(server_.File(baks[0])));
+    ASSERT_EQ(packed.size(), 1023u);
+    EXPECT_EQ(packed.front(), "w1");
+    EXPECT_EQ(ReadFile(History()), content);
+    EXPECT_EQ(Occurrences(server_.Log(), "ResetEventBinFile"), 0u);
 }
 
 TEST_F(EventRecordTest, AFailedTruncationStopsNothing) {
