@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <ctime>
 
+// windows.h names a function of its own ReplaceFile.
+#undef ReplaceFile
+
 namespace plat {
 
 char PathSeparator() {

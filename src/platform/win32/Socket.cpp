@@ -163,3 +163,120 @@ void SockClose(SockFd sock) {
 }
 
 }  // namespace plat
+
+namespace plat {
+
+namespace {
+
+sockaddr_in V4(uint32_t addr, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(addr);
+    return a;
+}
+
+}  // namespace
+
+SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t errCap) {
+    if (inUse != nullptr) *inUse = false;
+    SockStartup(0x0202);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) {
+        SetErr(err, errCap, "socket", WSAGetLastError());
+        return kInvalidSock;
+    }
+    BOOL one = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+    sockaddr_in a = V4(addr, port);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
+        int e = WSAGetLastError();
+        if (inUse != nullptr) *inUse = e == WSAEADDRINUSE || e == WSAEACCES;
+        SetErr(err, errCap, "bind", e);
+        closesocket(s);
+        return kInvalidSock;
+    }
+    return static_cast<SockFd>(s);
+}
+
+bool SockUdpAllowBroadcast(SockFd sock) {
+    BOOL one = TRUE;
+    return setsockopt(S(sock), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&one),
+                      sizeof one) == 0;
+}
+
+bool SockIsBroadcastAddr(uint32_t addr) {
+    return addr == 0xFFFFFFFFu;
+}
+
+int SockUdpSendTo(SockFd sock, uint32_t addr, uint16_t port, const void* buf, int len, char* err,
+                  size_t errCap) {
+    sockaddr_in a = V4(addr, port);
+    int n = sendto(S(sock), static_cast<const char*>(buf), len, 0, reinterpret_cast<sockaddr*>(&a),
+                   sizeof a);
+    if (n == SOCKET_ERROR) {
+        SetErr(err, errCap, "sendto", WSAGetLastError());
+        return -1;
+    }
+    return n;
+}
+
+int SockUdpRecvFrom(SockFd sock, void* buf, int len, int timeoutMs, uint32_t* peerAddr,
+                    uint16_t* peerPort, char* peerText, size_t peerTextCap) {
+    if (len < 0) return -1;
+    int w = WaitSock(S(sock), true, timeoutMs);
+    if (w == 0) return -2;
+    if (w < 0) return -1;
+    sockaddr_in from{};
+    int fromLen = sizeof from;
+    int n = recvfrom(S(sock), static_cast<char*>(buf), len, 0, reinterpret_cast<sockaddr*>(&from),
+                     &fromLen);
+    // A datagram longer than the buffer: its first `len` bytes were stored.
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) n = len + 1;
+    if (n == SOCKET_ERROR) return -1;
+    uint32_t a = ntohl(from.sin_addr.s_addr);
+    if (peerAddr != nullptr) *peerAddr = a;
+    if (peerPort != nullptr) *peerPort = ntohs(from.sin_port);
+    if (peerText != nullptr) SockAddrText(a, peerText, peerTextCap);
+    return n;
+}
+
+void SockAddrText(uint32_t addr, char* buf, size_t cap) {
+    if (buf == nullptr || cap == 0) return;
+    std::snprintf(buf, cap, "%u.%u.%u.%u", (addr >> 24) & 0xFFu, (addr >> 16) & 0xFFu,
+                  (addr >> 8) & 0xFFu, addr & 0xFFu);
+}
+
+bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap) {
+    if (host == nullptr || host[0] == '\0') {
+        if (err != nullptr && errCap > 0) std::snprintf(err, errCap, "empty address");
+        return false;
+    }
+    SockStartup(0x0202);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &list) != 0 || list == nullptr) {
+        if (err != nullptr && errCap > 0) std::snprintf(err, errCap, "cannot resolve %s", host);
+        if (list != nullptr) freeaddrinfo(list);
+        return false;
+    }
+    *addr = ntohl(reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(list);
+    return true;
+}
+
+bool SockHostName(char* buf, size_t cap) {
+    if (buf == nullptr || cap == 0) return false;
+    SockStartup(0x0202);
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        buf[0] = '\0';
+        return false;
+    }
+    std::snprintf(buf, cap, "%s", name);
+    return true;
+}
+
+}  // namespace plat
