@@ -76,6 +76,10 @@ struct AboutDesc {
     std::string caption;
     std::string text;
     std::string okText;
+    // Size in dialog units (a quarter of the average character width, an eighth of the line
+    // height of the dialog's font); the box grows if its content needs more.
+    int iWidthDlu = 0;
+    int iHeightDlu = 0;
 };
 
 // What the desktop shows for the agent. Resource ids serve the Windows build (its resource

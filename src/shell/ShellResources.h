@@ -48,6 +48,8 @@ constexpr const char* STR_MENU_EXIT = " Exit ";
 constexpr const char* STR_ABOUT_CAPTION = "About";
 constexpr const char* STR_ABOUT_TEXT = "Pellomar Version 1.0";
 constexpr const char* STR_ABOUT_OK = "OK";
+constexpr int ABOUT_WIDTH_DLU = 230;
+constexpr int ABOUT_HEIGHT_DLU = 75;
 
 // The application icon (icons 107 and 108 carry the same picture): PNG images of 128, 64, 48, 32
 // and 16 pixels, 32-bit RGBA, largest first, drawn from src/shell/icons/pellomar.svg and

@@ -43,7 +43,8 @@ plat::TrayDesc TrayWindowDesc() {
         {STR_MENU_HELP, {{STR_MENU_HELP_ABOUT, IDM_ABOUT, false, false}}},
     };
     desc.acceleratorsId = IDC_PELLOMAR;
-    desc.accelerators = {{ACCEL_ABOUT_KEY_1, true, IDM_ABOUT}, {ACCEL_ABOUT_KEY_2, true, IDM_ABOUT}};
+    desc.accelerators = {{ACCEL_ABOUT_KEY_1, true, IDM_ABOUT},
+                         {ACCEL_ABOUT_KEY_2, true, IDM_ABOUT}};
     desc.largeIconId = IDI_PELLOMAR;
     desc.smallIconId = IDI_SMALL;
     for (const ShellIconPng& png : SHELL_ICON_PNGS)
@@ -51,7 +52,8 @@ plat::TrayDesc TrayWindowDesc() {
     desc.trayIconId = TRAY_ICON_ID;
     desc.trayCallbackMessage = WM_TRAY_NOTIFY;
     desc.tooltip = STR_TRAY_TOOLTIP;
-    desc.about = {IDD_ABOUTBOX, STR_ABOUT_CAPTION, STR_ABOUT_TEXT, STR_ABOUT_OK};
+    desc.about = {IDD_ABOUTBOX, STR_ABOUT_CAPTION, STR_ABOUT_TEXT,
+                  STR_ABOUT_OK, ABOUT_WIDTH_DLU,   ABOUT_HEIGHT_DLU};
     desc.buildMenu = &BuildTrayMenu;
     desc.onCommand = &TrayCommand;
     return desc;

@@ -17,6 +17,7 @@
 #include <QCursor>
 #include <QDialog>
 #include <QDir>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeySequence>
@@ -457,9 +458,9 @@ bool QtCreate(const TrayDesc& desc) {
 
 void QtShowAbout() {
     const AboutDesc& about = g_desc.about;
-    QDialog dlg(g_window != nullptr && g_window->isVisible() ? g_window : nullptr,
-                Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                    Qt::WindowCloseButtonHint);
+    QDialog dlg(
+        g_window != nullptr && g_window->isVisible() ? g_window : nullptr,
+        Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     dlg.setWindowTitle(FromText(about.caption));
     dlg.setModal(true);
     auto* row = new QHBoxLayout(&dlg);
@@ -475,7 +476,9 @@ void QtShowAbout() {
     ok->setDefault(true);
     QObject::connect(ok, &QPushButton::clicked, &dlg, &QDialog::accept);
     row->addWidget(ok, 0, Qt::AlignTop);
-    dlg.setMinimumWidth(300);
+    QFontMetrics fm(dlg.font());
+    dlg.setMinimumSize(about.iWidthDlu * fm.averageCharWidth() / 4,
+                       about.iHeightDlu * fm.height() / 8);
     dlg.exec();
 }
 
@@ -494,7 +497,8 @@ int QtRunLoop() {
 void QtQuit(int code) {
     g_quitCode.store(code);
     g_quitAsked.store(true);
-    QMetaObject::invokeMethod(g_app, [code] { EndDesktop(code); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        g_app, [code] { EndDesktop(code); }, Qt::QueuedConnection);
 }
 
 }  // namespace plat::qtdesk

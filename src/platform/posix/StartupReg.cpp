@@ -48,7 +48,7 @@ std::string EntryPath(const char* name) {
 }
 
 bool IsDir(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -141,7 +141,7 @@ bool WriteAll(int fd, const std::string& s) {
 
 bool StartupKeyOpen() {
     std::string dir = AutostartDir();
-    struct stat st{};
+    struct stat st {};
     if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     // Missing: it can be made when the nearest existing folder above it takes new entries.
     std::string up = Parent(dir);
@@ -157,7 +157,7 @@ bool StartupValueExists(const char* name) {
     // O_NONBLOCK: a FIFO of that name must not hang the UI thread.
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
-    struct stat st{};
+    struct stat st {};
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     char buf[STARTUP_READ_CAP];
     size_t got = 0;
