@@ -29,6 +29,13 @@ constexpr const char* CARD_FINDER = "Tavenu RAID Manager Server Card Finder";
 // Set in a copy of this test program that runs the desktop in-process on the test's display.
 constexpr const char* CHILD_ENV = "PELLOMAR_DESKTOP_CHILD";
 
+// How long to wait for something on the desktop: generous, the machine may be busy.
+constexpr milliseconds UI_WAIT = seconds(45);
+
+bool Wait(const std::function<bool()>& pred, milliseconds timeout = UI_WAIT) {
+    return WaitFor(pred, timeout);
+}
+
 bool Executable(const std::string& path) {
     return access(path.c_str(), X_OK) == 0;
 }
@@ -99,8 +106,8 @@ std::vector<Win> Untitled(bool small) {
 }
 
 bool WaitOne(const std::function<std::vector<Win>()>& find, Win* found,
-             milliseconds timeout = seconds(20)) {
-    return WaitFor(
+             milliseconds timeout = UI_WAIT) {
+    return Wait(
         [&] {
             std::vector<Win> ws = find();
             if (ws.empty()) return false;
@@ -157,7 +164,7 @@ class Desktop : public ::testing::Test {
                                  "exec /usr/bin/Xvfb -displayfd 3 -screen 0 1024x768x24 "
                                  "-nolisten tcp 3>\"$0\"",
                                  dfd}));
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(Wait([&] {
             std::string s = ReadFile(dfd);
             return !s.empty() && s.back() == '\n';
         })) << "Xvfb did not start: "
@@ -190,7 +197,7 @@ class Desktop : public ::testing::Test {
         ASSERT_TRUE(jwm_.Start({"/usr/bin/jwm", "-f", rc}));
         // Ready once it has announced itself on the root window: windows mapped before that
         // may be adopted half-way.
-        ASSERT_TRUE(WaitFor([] {
+        ASSERT_TRUE(Wait([] {
             return Tool({"/usr/bin/xprop", "-root", "_NET_SUPPORTING_WM_CHECK"})
                        .find("window id") != std::string::npos;
         })) << "jwm did not start: "
@@ -199,7 +206,7 @@ class Desktop : public ::testing::Test {
 
     void StopWindowManager() {
         jwm_.Signal(SIGTERM);
-        EXPECT_GE(jwm_.Wait(seconds(10)), 0);
+        EXPECT_GE(jwm_.Wait(UI_WAIT), 0);
         Tool({"/usr/bin/xprop", "-root", "-remove", "_NET_SUPPORTING_WM_CHECK"});
     }
 
@@ -341,7 +348,7 @@ class Desktop : public ::testing::Test {
         Xdo({"windowactivate", "--sync", box.id});
         std::string text = Read(box, step, expect);
         Xdo({"key", "--clearmodifiers", "Return"});
-        EXPECT_TRUE(WaitFor([&] { return VisibleNamed(caption).empty(); })) << caption;
+        EXPECT_TRUE(Wait([&] { return VisibleNamed(caption).empty(); })) << caption;
         return text;
     }
     std::string ReadAndCloseBox(const std::string& caption, const std::string& step,
@@ -373,7 +380,7 @@ class Desktop : public ::testing::Test {
 };
 
 TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
-    StartWindowManager(true);
+    ASSERT_NO_FATAL_FAILURE(StartWindowManager(true));
     AgentProcess agent;
     ASSERT_TRUE(agent.Start({}, "", AgentEnv())) << agent.process().Stderr();
 
@@ -391,7 +398,7 @@ TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
                 if (w.id != icon.id && w.w > 1 && w.h > 1 && w.h < 64) out.push_back(w);
             return out;
         },
-        &tip, seconds(10)))
+        &tip))
         << "no tooltip";
     std::string text = Read(tip, "tooltip", TOOLTIP);
     EXPECT_NE(text.find(TOOLTIP), std::string::npos) << text;
@@ -422,7 +429,7 @@ TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
     CheckMenu(menu, "menu-registered", true);
     Xdo({"key", "Down", "Down", "Return"});
     ReadAndCloseBox("Information", "remove-done", "RegEdit Remove Done!");
-    EXPECT_TRUE(WaitFor([&] { return !FileExists(EntryPath()); }));
+    EXPECT_TRUE(Wait([&] { return !FileExists(EntryPath()); }));
 
     // A second copy shows the warning as a real box and leaves.
     TempDir other;
@@ -431,7 +438,7 @@ TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
     ASSERT_TRUE(second.Start({other.File("pellomar")}, other.path(), AgentEnv()));
     ReadAndCloseBox("Warning", "second-instance",
                     "The Program Has Already Invoked in Other Session !!");
-    EXPECT_EQ(second.Wait(seconds(20)), 0);
+    EXPECT_EQ(second.Wait(UI_WAIT), 0);
     EXPECT_EQ(second.Stderr().find("Warning: The Program"), std::string::npos);
     EXPECT_FALSE(FileExists(other.File("ServerLog.txt")));
     // SIGTERM while its box is open ends that copy with 0 too.
@@ -440,19 +447,19 @@ TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
     Win warning;
     ASSERT_TRUE(WaitOne([] { return VisibleNamed("Warning"); }, &warning));
     third.Signal(SIGTERM);
-    EXPECT_EQ(third.Wait(seconds(20)), 0);
-    EXPECT_TRUE(WaitFor([] { return VisibleNamed("Warning").empty(); }));
+    EXPECT_EQ(third.Wait(UI_WAIT), 0);
+    EXPECT_TRUE(Wait([] { return VisibleNamed("Warning").empty(); }));
 
     // " Exit " ends the agent with 0 and takes the icon away.
     menu = OpenMenuAt(icon);
     Shot(menu, "menu-before-exit");
     Xdo({"key", "Down", "Down", "Down", "Return"});
-    EXPECT_EQ(agent.process().Wait(seconds(20)), 0) << agent.process().Stderr();
-    EXPECT_TRUE(WaitFor([] { return Untitled(true).empty(); }));
+    EXPECT_EQ(agent.process().Wait(UI_WAIT), 0) << agent.process().Stderr();
+    EXPECT_TRUE(Wait([] { return Untitled(true).empty(); }));
 }
 
 TEST_F(Desktop, StandInWindowWithoutNotificationArea) {
-    StartWindowManager(false);
+    ASSERT_NO_FATAL_FAILURE(StartWindowManager(false));
     AgentProcess agent;
     ASSERT_TRUE(agent.Start({}, "", AgentEnv())) << agent.process().Stderr();
     CloseCardFinderBoxes();
@@ -485,17 +492,17 @@ TEST_F(Desktop, StandInWindowWithoutNotificationArea) {
     ASSERT_TRUE(WaitOne([] { return Untitled(false); }, &menu)) << "no menu on the release";
     CheckMenu(menu, "stand-in-menu", false);
     Xdo({"key", "Escape"});
-    EXPECT_TRUE(WaitFor([] { return Untitled(false).empty(); }));
+    EXPECT_TRUE(Wait([] { return Untitled(false).empty(); }));
 
     // A notification area appears: the icon docks there and the window goes away.
     StopWindowManager();
-    StartWindowManager(true);
+    ASSERT_NO_FATAL_FAILURE(StartWindowManager(true));
     Win icon;
     EXPECT_TRUE(WaitOne([] { return Untitled(true); }, &icon)) << "the icon did not dock";
-    EXPECT_TRUE(WaitFor([] { return VisibleNamed("Pellomar").empty(); })) << "window still shown";
+    EXPECT_TRUE(Wait([] { return VisibleNamed("Pellomar").empty(); })) << "window still shown";
 
     // SIGTERM ends it with 0, as Exit does.
-    EXPECT_EQ(agent.Stop(seconds(20)), 0) << agent.process().Stderr();
+    EXPECT_EQ(agent.Stop(UI_WAIT), 0) << agent.process().Stderr();
 }
 
 // Boxes asked for by worker threads (the card finder's) are shown together, non-modal, by the UI
@@ -526,7 +533,7 @@ TEST_F(Desktop, WorkerThreadBoxesShowTogetherAndBlockTheirThreads) {
         std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
     }
 
-    StartWindowManager(true);
+    ASSERT_NO_FATAL_FAILURE(StartWindowManager(true));
     std::vector<std::string> env = AgentEnv();
     env.push_back(std::string(CHILD_ENV) + "=1");
     ChildProcess child;
@@ -538,7 +545,7 @@ TEST_F(Desktop, WorkerThreadBoxesShowTogetherAndBlockTheirThreads) {
         {self, "--gtest_filter=Desktop.WorkerThreadBoxesShowTogetherAndBlockTheirThreads"},
         work_.path(), env));
 
-    ASSERT_TRUE(WaitFor([] { return VisibleNamed(CARD_FINDER).size() == 2; }))
+    ASSERT_TRUE(Wait([] { return VisibleNamed(CARD_FINDER).size() == 2; }))
         << "not both boxes shown; " << child.Stdout() << child.Stderr();
     std::vector<Win> boxes = VisibleNamed(CARD_FINDER);
     Xdo({"windowactivate", "--sync", boxes[0].id});
@@ -551,13 +558,13 @@ TEST_F(Desktop, WorkerThreadBoxesShowTogetherAndBlockTheirThreads) {
     EXPECT_EQ(child.Stdout().find("returned"), std::string::npos);  // both workers still wait
 
     Xdo({"key", "--clearmodifiers", "Return"});
-    EXPECT_TRUE(WaitFor([&] { return child.Stdout().find("returned 1\n") != std::string::npos; }));
+    EXPECT_TRUE(Wait([&] { return child.Stdout().find("returned 1\n") != std::string::npos; }));
     EXPECT_EQ(VisibleNamed(CARD_FINDER).size(), 1u);
     EXPECT_EQ(child.Stdout().find("returned 2"), std::string::npos);
 
     Xdo({"windowactivate", "--sync", boxes[1].id});
     Xdo({"key", "--clearmodifiers", "Return"});
-    EXPECT_EQ(child.Wait(seconds(20)), 0) << child.Stdout() << child.Stderr();
+    EXPECT_EQ(child.Wait(UI_WAIT), 0) << child.Stdout() << child.Stderr();
     EXPECT_NE(child.Stdout().find("returned 2\n"), std::string::npos) << child.Stdout();
 }
 

@@ -36,6 +36,7 @@
 #include <QVBoxLayout>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
@@ -86,13 +87,41 @@ bool EnvSet(const char* name) {
     return v != nullptr && v[0] != '\0';
 }
 
-bool X11Reachable() {
-    if (!EnvSet("DISPLAY")) return false;
+// A display that takes longer than this to answer (a remote one out of reach) counts as none:
+// start-up must not wait for the network.
+constexpr auto DISPLAY_PROBE_TIMEOUT = std::chrono::seconds(5);
+
+struct DisplayProbe {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    bool ok = false;
+};
+
+void ProbeX11(void* arg) {
+    std::shared_ptr<DisplayProbe> probe(*static_cast<std::shared_ptr<DisplayProbe>*>(arg));
+    delete static_cast<std::shared_ptr<DisplayProbe>*>(arg);
     int screen = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screen);
     bool ok = c != nullptr && xcb_connection_has_error(c) == 0;
     if (c != nullptr) xcb_disconnect(c);
-    return ok;
+    std::lock_guard<std::mutex> lock(probe->m);
+    probe->ok = ok;
+    probe->done = true;
+    probe->cv.notify_all();
+}
+
+bool X11Reachable() {
+    if (!EnvSet("DISPLAY")) return false;
+    auto probe = std::make_shared<DisplayProbe>();
+    auto* arg = new std::shared_ptr<DisplayProbe>(probe);
+    if (!StartDetachedThread(&ProbeX11, arg)) {
+        delete arg;
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(probe->m);
+    probe->cv.wait_for(lock, DISPLAY_PROBE_TIMEOUT, [&] { return probe->done; });
+    return probe->done && probe->ok;
 }
 
 bool WaylandReachable() {
