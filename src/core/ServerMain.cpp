@@ -6,6 +6,8 @@
 #include "shell/TrayWindow.h"
 
 int ServerMain() {
+    // The display first, so that even the second-instance warning is a real box on a desktop.
+    plat::DesktopConnect();
     // 1. One copy per machine. Another copy: warning box, exit 0, no log line.
     if (plat::AcquireInstanceLock(SERVER_INSTANCE_MUTEX) ==
         plat::InstanceLockResult::AlreadyRunning) {

@@ -5,8 +5,16 @@
 #include "platform/StartupReg.h"
 
 namespace {
+constexpr const char* RUN_KEY_CAPTION = "Information";
+
 void InfoBox(const char* text) {
-    plat::ShowMessageBox("Information", text, plat::MsgBoxIcon::Information);
+    plat::ShowMessageBox(RUN_KEY_CAPTION, text, plat::MsgBoxIcon::Information);
+}
+
+// A write or delete that failed is said so: the success box would leave the user believing the
+// agent starts (or no longer starts) with the system.
+void FailBox(const char* text) {
+    plat::ShowMessageBox(RUN_KEY_CAPTION, text, plat::MsgBoxIcon::Warning);
 }
 }  // namespace
 
@@ -23,16 +31,24 @@ bool RunKeyAdd() {
         InfoBox("Already Added!");
         return true;
     }
-    bool written = plat::StartupValueWrite(RUN_KEY_VALUE_NAME, exePath);
+    // An unreadable executable path leaves exePath empty, and the write refuses it.
+    if (!plat::StartupValueWrite(RUN_KEY_VALUE_NAME, exePath)) {
+        FailBox("RegEdit Add Failed!\n\r");
+        return false;
+    }
     InfoBox("RegEdit Add Done!\n\r");
-    return written;
+    return true;
 }
 
 bool RunKeyRemove() {
     if (!plat::StartupKeyOpen()) return false;
     if (RunKeyQuery()) {
         InfoBox("RegEdit Remove Done!\n\r");
-        return plat::StartupValueDelete(RUN_KEY_VALUE_NAME);
+        if (!plat::StartupValueDelete(RUN_KEY_VALUE_NAME)) {
+            FailBox("RegEdit Remove Failed!\n\r");
+            return false;
+        }
+        return true;
     }
     InfoBox("Already Removed!\n\r");
     return true;

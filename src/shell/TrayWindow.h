@@ -1,4 +1,5 @@
-// The hidden window with the tray icon, its popup menu and its commands.
+// The hidden window with the tray icon, its popup menu, its class menu and accelerators, the about
+// box, and their commands. Everything here runs on the UI thread.
 #pragma once
 
 #include <vector>
@@ -6,12 +7,18 @@
 #include "platform/Desktop.h"
 
 // The popup menu, built anew for every right click: run at start-up (checked when registered),
-// separator, remove from start-up (checked when not registered), separator, Exit.
+// separator, remove from start-up (checked when not registered), separator, Exit. Asks
+// RunKeyQuery twice.
 std::vector<plat::TrayMenuEntry> BuildTrayMenu();
 
-// Carries out a menu command. Returns true when the desktop is to end (Exit).
+// Carries out a menu command: 104 shows the about box, 107 RunKeyAdd, 108 RunKeyRemove, 105
+// (Exit) returns true (the desktop is to end); any other command does nothing. Returns false
+// except for Exit.
 bool TrayCommand(int command);
 
-// Registers the window, creates the hidden window and the tray icon. Returns false when the
-// window cannot be created.
+// The desktop's description of the window, icon, menus and about box (resource ids and texts of
+// ShellResources.h, BuildTrayMenu and TrayCommand).
+plat::TrayDesc TrayWindowDesc();
+
+// Creates the hidden window and the tray icon. Returns false when the window cannot be created.
 bool CreateTrayWindow();

@@ -1,0 +1,7 @@
+# The POSIX desktop shows its tray icon, menus and boxes with Qt Widgets when a display can be
+# reached (DesktopQt.cpp; Qt stays inside this folder). libxcb makes the test connection first,
+# because QApplication aborts the process when it cannot connect.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PELLOMAR_XCB REQUIRED IMPORTED_TARGET xcb)
+target_link_libraries(pellomar_lib PRIVATE Qt6::Widgets PkgConfig::PELLOMAR_XCB)
