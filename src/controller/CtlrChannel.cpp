@@ -136,11 +136,11 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
             return SYSFAIL_IOCTL_FAIL;
         }
     }
+    // The input goes out from the caller's buffer: the block's data area stays zero for it.
     uint8_t* block = ch.block;
     std::memset(block, 0, ch.dirty);
-    ch.dirty = SRB_HEADER_SIZE + inSize;
+    ch.dirty = SRB_HEADER_SIZE;
     const auto* in = static_cast<const uint8_t*>(inBuf);
-    if (inSize != 0 && in != nullptr) std::memcpy(block + SRB_HEADER_SIZE, in, inSize);
 
     // 6. Open the device.
     char devName[CTLR_DEVNAME_SIZE + 1];
@@ -165,7 +165,7 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     uint32_t touched = 0;
     bool ok = plat::DevIoControl(dev, IOCTL_SCSI_MINIPORT, block, SRB_BUF_SIZE,
                                  SRB_HEADER_SIZE + inSize, SRB_HEADER_SIZE + outSize,
-                                 CTLR_CHANNEL_REPLY_TIMEOUT_MS, &sysErr, &touched);
+                                 CTLR_CHANNEL_REPLY_TIMEOUT_MS, &sysErr, &touched, in);
     ch.dirty = std::max(ch.dirty, std::min(touched, SRB_BUF_SIZE));
     if (!ok) {
         SrvLog("Ctlr %s : DeviceIoControl Fail, status: %d, %d.\n", sn, sysErr, 0);

@@ -61,8 +61,11 @@ bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr)
 // *touchedLen (when given) receives, on every path, a bound on the leading bytes of `block` that
 // the call wrote, so that a caller can keep the rest of a reused block zero without clearing it
 // all: on POSIX the larger of the answer bytes received and keepLen; blockSize on Windows.
+// `sendData` (when given) holds the request's bytes from offset 28 on (sendLen - 28 of them):
+// they are sent from there instead of from the block, whose data area is then not read on the
+// way in (and must be zero on Windows past them, which copies them into the block).
 bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
                   uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr,
-                  uint32_t* touchedLen = nullptr);
+                  uint32_t* touchedLen = nullptr, const uint8_t* sendData = nullptr);
 
 }  // namespace plat

@@ -3,7 +3,6 @@
 #include "platform/DevChannel.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -38,56 +37,65 @@ int RemainingMs(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Waits until fd is ready for `events` or the deadline passes. Returns 0 when ready, else the
-// error number (ETIMEDOUT on expiry).
-int WaitReady(int fd, short events, Clock::time_point deadline) {
+// Bounds every blocking send and receive on fd by what is left until the deadline (the kernel
+// counts a receive that waits for all its bytes as one wait).
+bool SetWaitLimit(int fd, Clock::time_point deadline) {
+    int ms = RemainingMs(deadline);
+    if (ms <= 0) return false;
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return true;
+}
+
+// The error of a failed send or receive: a time-out shows as EAGAIN.
+int IoError(int e) {
+    return e == EAGAIN || e == EWOULDBLOCK ? ETIMEDOUT : e;
+}
+
+// Sends the iovecs whole; 0 or the error number.
+int SendVec(int fd, iovec* iov, int count, Clock::time_point deadline) {
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = static_cast<size_t>(count);
     for (;;) {
-        pollfd p{fd, events, 0};
-        int r = poll(&p, 1, RemainingMs(deadline));
-        if (r > 0) return 0;
-        if (r == 0) return ETIMEDOUT;
-        if (errno != EINTR) return errno;
+        while (msg.msg_iovlen > 0 && msg.msg_iov[0].iov_len == 0) {
+            ++msg.msg_iov;
+            --msg.msg_iovlen;
+        }
+        if (msg.msg_iovlen == 0) return 0;
+        ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR && SetWaitLimit(fd, deadline)) continue;
+            return errno == EINTR ? ETIMEDOUT : IoError(errno);
+        }
+        size_t left = static_cast<size_t>(n);
+        while (left > 0) {
+            size_t take = left < msg.msg_iov[0].iov_len ? left : msg.msg_iov[0].iov_len;
+            msg.msg_iov[0].iov_base = static_cast<uint8_t*>(msg.msg_iov[0].iov_base) + take;
+            msg.msg_iov[0].iov_len -= take;
+            left -= take;
+            if (msg.msg_iov[0].iov_len == 0 && left > 0) {
+                ++msg.msg_iov;
+                --msg.msg_iovlen;
+            }
+        }
     }
 }
 
-// Sends all `len` bytes before the deadline; 0 or the error number.
-int SendAll(int fd, const uint8_t* p, size_t len, Clock::time_point deadline) {
-    while (len > 0) {
-        ssize_t n = send(fd, p, len, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            p += n;
-            len -= static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            int w = WaitReady(fd, POLLOUT, deadline);
-            if (w != 0) return w;
-            continue;
-        }
-        return n < 0 ? errno : EPIPE;
-    }
-    return 0;
-}
-
-// Receives exactly `len` bytes before the deadline; 0, or EPROTO when the driver closed early,
-// or the error number. *got counts the bytes received.
+// Receives exactly `len` bytes; 0, EPROTO when the driver closed early, or the error number.
+// *got counts the bytes received.
 int RecvAll(int fd, uint8_t* p, size_t len, Clock::time_point deadline, size_t* got) {
     *got = 0;
     while (*got < len) {
-        ssize_t n = recv(fd, p + *got, len - *got, MSG_DONTWAIT);
+        ssize_t n = recv(fd, p + *got, len - *got, MSG_WAITALL);
         if (n > 0) {
             *got += static_cast<size_t>(n);
             continue;
         }
         if (n == 0) return EPROTO;  // the answer stops short
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            int w = WaitReady(fd, POLLIN, deadline);
-            if (w != 0) return w;
-            continue;
-        }
-        return errno;
+        if (errno == EINTR && SetWaitLimit(fd, deadline)) continue;
+        return errno == EINTR ? ETIMEDOUT : IoError(errno);
     }
     return 0;
 }
@@ -186,7 +194,7 @@ bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr)
 
 bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
                   uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr,
-                  uint32_t* touchedLen) {
+                  uint32_t* touchedLen, const uint8_t* sendData) {
     uint32_t touched = 0;
     auto fail = [&](int e) {
         if (sysErr != nullptr) *sysErr = e;
@@ -198,46 +206,58 @@ bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t b
     if (sendLen < kHeaderLen) sendLen = kHeaderLen;
     if (sendLen > blockSize) sendLen = blockSize;
     if (keepLen > blockSize) keepLen = blockSize;
-    int fd = static_cast<int>(dev.h_);
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const int fd = static_cast<int>(dev.h_);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1);
+    if (!SetWaitLimit(fd, deadline)) return fail(ETIMEDOUT);
 
+    // The prefix and the block go out in one message.
     uint8_t prefix[12];
     PutU32(prefix, ioctlCode);
     PutU32(prefix + 4, blockSize);
     PutU32(prefix + 8, sendLen);
-    // The prefix and the block go out in one message: the driver sees the request at once.
-    iovec iov[2] = {{prefix, sizeof prefix}, {block, sendLen}};
-    msghdr msg{};
-    msg.msg_iov = iov;
-    msg.msg_iovlen = 2;
-    size_t total = sizeof prefix + sendLen;
-    ssize_t sent = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail(errno);
-        sent = 0;
+    iovec out[3] = {{prefix, sizeof prefix}, {block, sendLen}, {nullptr, 0}};
+    if (sendData != nullptr) {
+        out[1].iov_len = kHeaderLen;
+        out[2].iov_base = const_cast<uint8_t*>(sendData);
+        out[2].iov_len = sendLen - kHeaderLen;
     }
-    if (static_cast<size_t>(sent) < total) {
-        size_t done = static_cast<size_t>(sent);
-        if (done < sizeof prefix) {
-            int e = SendAll(fd, prefix + done, sizeof prefix - done, deadline);
-            if (e != 0) return fail(e);
-            done = sizeof prefix;
-        }
-        int e = SendAll(fd, block + (done - sizeof prefix), total - done, deadline);
+    int e = SendVec(fd, out, 3, deadline);
+    if (e != 0) return fail(e);
+
+    // The answer: its 8-byte header and, usually in the same receive, the block.
+    uint8_t head[8];
+    iovec in[2] = {{head, sizeof head}, {block, blockSize}};
+    msghdr msg{};
+    msg.msg_iov = in;
+    msg.msg_iovlen = 2;
+    ssize_t n;
+    for (;;) {
+        n = recvmsg(fd, &msg, 0);
+        if (n >= 0) break;
+        if (errno == EINTR && SetWaitLimit(fd, deadline)) continue;
+        return fail(errno == EINTR ? ETIMEDOUT : IoError(errno));
+    }
+    if (n == 0) return fail(EPROTO);
+    size_t total = static_cast<size_t>(n);
+    touched = total > sizeof head ? static_cast<uint32_t>(total - sizeof head) : 0;
+    if (total < sizeof head) {
+        size_t got = 0;
+        e = RecvAll(fd, head + total, sizeof head - total, deadline, &got);
+        if (e != 0) return fail(e);
+        total = sizeof head;
+    }
+    const uint32_t result = GetU32(head);
+    const uint32_t n2 = GetU32(head + 4);
+    if (result != 0) return fail(static_cast<int>(result));
+    size_t have = total - sizeof head;
+    if (n2 < kHeaderLen || n2 > blockSize || have > n2) return fail(EPROTO);
+    if (have < n2) {
+        size_t got = 0;
+        e = RecvAll(fd, block + have, n2 - have, deadline, &got);
+        touched = static_cast<uint32_t>(have + got);
         if (e != 0) return fail(e);
     }
-
-    uint8_t head[8];
-    size_t got = 0;
-    int e = RecvAll(fd, head, sizeof head, deadline, &got);
-    if (e != 0) return fail(e);
-    uint32_t result = GetU32(head);
-    uint32_t n2 = GetU32(head + 4);
-    if (result != 0) return fail(static_cast<int>(result));
-    if (n2 < kHeaderLen || n2 > blockSize) return fail(EPROTO);
-    e = RecvAll(fd, block, n2, deadline, &got);
-    touched = static_cast<uint32_t>(got);
-    if (e != 0) return fail(e);
+    touched = n2;
     if (keepLen > n2) {
         std::memset(block + n2, 0, keepLen - n2);
         touched = keepLen;
