@@ -99,6 +99,16 @@ TEST_F(AgentWithSim, DiscoversTheUnitsAndRelaysTheirCommands) {
         EXPECT_EQ(r.body, (gui::Bytes{0x02, 0x01, 'E', 0x25})) << sn;
     }
 
+    // pellomar-cli inband prints the answer, or the failure reply.
+    std::string out, cliErr;
+    EXPECT_EQ(RunProgram({BinPath("pellomar-cli"), "inband", "E2E-SN-0001", "a800"}, &out, &cliErr),
+              0)
+        << cliErr;
+    EXPECT_EQ(out, "a8000307012a0029000000\n");  // 168, then 2 bytes the length counts
+    EXPECT_EQ(
+        RunProgram({BinPath("pellomar-cli"), "inband", "E2E-BADSIG-03", "a800"}, &out, &cliErr), 1);
+    EXPECT_NE(cliErr.find("status 0x25"), std::string::npos) << cliErr;
+
     // A refusal of the firmware comes back with its error code.
     ASSERT_TRUE(sim_.Ctl({{"cmd", "fault"},
                           {"port", 4},

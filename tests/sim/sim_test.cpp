@@ -267,6 +267,34 @@ TEST_F(SimTest, PackageTransfersAreReassembledAndChecked) {
     EXPECT_EQ(u["transfers"].back()["error"], "a package of another transfer arrived");
 }
 
+TEST(SimScenario, GeneratesRealisticEventsNowAndThen) {
+    ctlr_test::ClearTable();
+    ServerDirScope dir;
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start(
+        dir.path() + "/dev",
+        json{
+            {"ports", {{{"port", 0}, {"units", {{{"unit", 0}}}}}}},
+            {"scenario",
+             {{"enabled", true}, {"min_interval_ms", 10}, {"max_interval_ms", 20}, {"seed", 3}}}}));
+    ASSERT_TRUE(WaitFor([&] { return sim.UnitStatus(0, 0)["pending_events"] >= 12; }));
+    ASSERT_TRUE(sim.Ctl({{"cmd", "scenario"}, {"enabled", false}}).value("ok", false));
+    ctlr_test::SetEntry(0, "\\\\.\\Scsi0: ", "SCENARIO");
+    // Disk, array, rebuild and environment events, each a story that goes on where it stopped.
+    int fetched = 0;
+    uint8_t ev[32];
+    while (CtlrDevIoControl(0, IOCTL_DTR_GET_INBAND_EVENT, 0, nullptr, 32, ev, nullptr) ==
+           SYS_SUCCESS) {
+        ++fetched;
+        const bool known = (ev[0] == 3 && ev[4] <= 1) || ev[0] == 21 ||
+                           (ev[0] == 1 && ev[2] == 0x9D && (ev[3] == 4 || ev[3] == 1)) ||
+                           (ev[0] == 19 && (ev[2] == 0 || ev[2] == 3) && ev[4] <= 3);
+        EXPECT_TRUE(known) << int(ev[0]) << " " << int(ev[2]) << " " << int(ev[4]);
+    }
+    EXPECT_GE(fetched, 12);
+    ctlr_test::ClearTable();
+}
+
 TEST(SimCommandLine, ControlCommandsAndConfigurationErrors) {
     TempDir dir;
     SimProcess sim;

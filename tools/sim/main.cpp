@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,8 +299,11 @@ int RunServer(int argc, char** argv) {
             return 2;
         }
     }
-    auto* dev = new sim::SimDevice();
-    auto* srv = new sim::SimServer(*dev, dir, verbose);
+    // Both live until the process ends (its threads use them); on a start-up failure they go.
+    auto devOwner = std::make_unique<sim::SimDevice>();
+    auto srvOwner = std::make_unique<sim::SimServer>(*devOwner, dir, verbose);
+    sim::SimDevice* dev = devOwner.get();
+    sim::SimServer* srv = srvOwner.get();
     dev->SetPortListener(
         [srv](int port, bool exists, bool refusing) { srv->PortChanged(port, exists, refusing); });
     std::string err;
@@ -313,8 +317,12 @@ int RunServer(int argc, char** argv) {
     if (!srv->StartControl(&err)) {
         std::fprintf(stderr, "pellomar-sim: %s\n", err.c_str());
         srv->RemoveSockets();
-        return 1;
+        // Port workers run already and use both: end without tearing them down.
+        std::fflush(stderr);
+        _exit(1);
     }
+    devOwner.release();
+    srvOwner.release();
     std::thread(ScenarioThread, dev).detach();
     std::fprintf(stderr, "pellomar-sim: %zu port(s) in %s, control socket %s\n",
                  dev->PortNumbers().size(), dir.c_str(),
