@@ -5,6 +5,10 @@
 // (shared to read, exclusive to write); SnapshotCtlrEntry copies one entry under the shared
 // lock. Probes and rescans, which share the probe slot, are serialised by CtlrProbeLock(),
 // taken before (never while holding) the table lock.
+//
+// While a rescan runs (CtlrRescanBegin to CtlrRescanEnd), FindCtlrBySN, CountCtlr and GetCtlrSN
+// called on any other thread wait for it to end, so that no lookup answers from a table that is
+// half rebuilt; on the rescanning thread they answer at once.
 #pragma once
 
 #include <cstdint>
@@ -44,3 +48,8 @@ void ClearCtlrFrom(uint8_t n);
 
 // Zero-fills entry n (it is then empty, with bUnitMark 0).
 void ZeroCtlrEntry(uint8_t n);
+
+// Marks the start and the end of a rescan on the calling thread (see above). The caller holds
+// no table lock; rescans are serialised by CtlrProbeLock.
+void CtlrRescanBegin();
+void CtlrRescanEnd();

@@ -20,10 +20,13 @@ namespace {
 
 // The counts outlive the connections. The unlisted-serial count is server-wide and returns to
 // 0 after the rescan it triggers; each controller's failure count returns to 0 after a
-// successful relay and after the controller is cleared.
+// successful relay and after the controller is cleared. A failure count belongs to the serial
+// number it was counted for: when a rescan has given the number to another unit, that unit's
+// count starts again at 0.
 std::mutex g_countLock;
 int g_unlistedSn = 0;
 int g_inBandFail[CTLR_TABLE_SLOTS] = {};
+uint8_t g_inBandFailSn[CTLR_TABLE_SLOTS][CTLR_SN_COMPARE] = {};
 
 // The 4-byte failure reply: type, echo byte, status.
 void ComposeFailReply(GuiConn& conn, uint8_t status) {
@@ -63,6 +66,11 @@ void ServeInBandCommand(GuiConn& conn, const char* sn) {
         int count;
         {
             std::lock_guard<std::mutex> lock(g_countLock);
+            if (std::memcmp(g_inBandFailSn[ctlrNo], conn.cReqBuf + REQ_OFF_SN, CTLR_SN_COMPARE) !=
+                0) {
+                std::memcpy(g_inBandFailSn[ctlrNo], conn.cReqBuf + REQ_OFF_SN, CTLR_SN_COMPARE);
+                g_inBandFail[ctlrNo] = 0;
+            }
             count = ++g_inBandFail[ctlrNo];
             if (count > INBAND_FAIL_LIMIT) g_inBandFail[ctlrNo] = 0;
         }

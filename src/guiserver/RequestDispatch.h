@@ -15,7 +15,9 @@ constexpr int UNLISTED_SN_LIMIT = 128;
 void EnableServerSerive(plat::SockFd sock);
 
 // The two counts of the type-1 paths, for tests: the server-wide count of requests that named
-// no live controller since the last rescan it triggered, and the relay failures of controller
-// n since its last success or clearing.
+// no live controller since the last rescan it triggered (it returns to 0 with that rescan), and
+// the relay failures of controller n since its last success or clearing (0 again after either,
+// and when a rescan has given number n to a unit of another serial number).
+// doc/protocol-relay.md describes both.
 int UnlistedSnCount();
 int InBandFailCount(uint8_t ctlrNo);

@@ -5,11 +5,13 @@
 // POSIX: the device path "\\.\ScsiN: " names the Unix stream socket <root>/dev/ScsiN (the leading
 // "\\.\" and trailing ':' and blanks stripped; an empty name or one holding '/' does not exist).
 // One connection is one open; the request travels as
-//   u32le ioctl code, u32le block size, u32le n, then the first n bytes of the block,
+//   u32le ioctl code, u32le block size, u32le n (28 <= n <= block size), then the first n bytes
+//   of the block (the bytes past n are zero and are not sent),
 // and the answer as
 //   u32le result (0 = success, else the system error number), u32le n2 (0 on failure, else
-//   28 <= n2 <= block size), then the first n2 bytes of the answer block.
+//   28 <= n2 <= block size), then the first n2 bytes of the answer block (bytes past n2 are zero).
 // A short, malformed or missing answer, or none within the time-out, is a failure.
+// doc/device-transport.md describes the transport for driver writers.
 //
 // Thread-safe: every call works on its own handle and the caller's block.
 #pragma once
@@ -18,6 +20,10 @@
 #include <cstdint>
 
 namespace plat {
+
+// How long DevOpen waits for a device that does not accept at once (POSIX: a driver whose
+// listen queue is full). Expiry is an open failure with ETIMEDOUT.
+constexpr int DEV_OPEN_TIMEOUT_MS = 10000;
 
 // An open device; closed (CloseHandle / close) when it goes out of scope.
 class DevHandle {
@@ -39,18 +45,27 @@ class DevHandle {
 // Opens `devName` for reading and writing (GENERIC_READ | GENERIC_WRITE, shared read/write,
 // OPEN_EXISTING). `root` is the directory under which the POSIX transport finds dev/ScsiN; it is
 // not used on Windows. On failure returns false with the system error number in *sysErr
-// (ENOENT / ERROR_FILE_NOT_FOUND for a missing device).
+// (ENOENT / ERROR_FILE_NOT_FOUND for a missing device, ECONNREFUSED for a device file that no
+// driver serves, ETIMEDOUT after DEV_OPEN_TIMEOUT_MS).
 bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr);
 
 // Runs one IOCTL_SCSI_MINIPORT (0x0004D008) request: `block` (blockSize bytes) goes to the driver
-// and comes back with the answer. Only the first `sendLen` bytes carry meaning on the way in and
-// only the first `keepLen` bytes are used on the way out; the POSIX transport sends just that
-// prefix, and on success leaves the first keepLen bytes of `block` holding the answer with zeros
-// past what the driver returned. Windows hands the whole block to DeviceIoControl.
+// and comes back with the answer. Only the first `sendLen` bytes carry meaning on the way in
+// (the rest must be zero) and only the first `keepLen` bytes are used on the way out; the POSIX
+// transport sends just that prefix (sendLen is raised to 28 when smaller), and on success leaves
+// the first keepLen bytes of `block` holding the answer with zeros past what the driver returned.
+// Windows hands the whole block to DeviceIoControl.
 // Waits at most `timeoutMs` for the answer. On failure returns false with the system error
-// number in *sysErr (ETIMEDOUT on expiry, EPROTO for a malformed answer); the block's content is
-// then unspecified.
+// number in *sysErr (the driver's result, ETIMEDOUT on expiry, EPROTO for a short or malformed
+// answer); the block's content is then unspecified.
+// *touchedLen (when given) receives, on every path, a bound on the leading bytes of `block` that
+// the call wrote, so that a caller can keep the rest of a reused block zero without clearing it
+// all: on POSIX the larger of the answer bytes received and keepLen; blockSize on Windows.
+// `sendData` (when given) holds the request's bytes from offset 28 on (sendLen - 28 of them):
+// they are sent from there instead of from the block, whose data area is then not read on the
+// way in (and must be zero on Windows past them, which copies them into the block).
 bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
-                  uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr);
+                  uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr,
+                  uint32_t* touchedLen = nullptr, const uint8_t* sendData = nullptr);
 
 }  // namespace plat

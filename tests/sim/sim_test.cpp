@@ -1,0 +1,346 @@
+// pellomar-sim, driven through the agent's own channel, discovery and relay code (in process)
+// and through its control socket.
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "common/Crc32.h"
+#include "controller/CtlrChannel.h"
+#include "controller/CtlrDiscovery.h"
+#include "controller/CtlrRescan.h"
+#include "controller/CtlrTestUtil.h"
+#include "controller/InBandRelay.h"
+#include "core/SysStatus.h"
+#include "support/SimProcess.h"
+
+using namespace testing_support;
+using nlohmann::json;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class SimTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ctlr_test::ClearTable();
+        json cfg = {{"ports",
+                     {{{"port", 0},
+                       {"units",
+                        {{{"unit", 0},
+                          {"serial", "SIM-T-0001"},
+                          {"model", "SIM MODEL TEXT"},
+                          {"page20", 0x42},
+                          {"product_type", 9}},
+                         {{"unit", 1}, {"serial", "SIM-T-0002"}}}}},
+                      {{"port", 3}, {"units", {{{"unit", 0}, {"serial", "SIM-T-0003"}}}}}}}};
+        ASSERT_TRUE(sim_.Start(dir_.path() + "/dev", cfg));
+        InitCtlrTable();
+        ASSERT_EQ(CountCtlr(), 3);
+    }
+    void TearDown() override { ctlr_test::ClearTable(); }
+
+    json Ctl(json req) {
+        json r = sim_.Ctl(req);
+        EXPECT_TRUE(r.value("ok", false)) << r.dump();
+        return r;
+    }
+    static uint8_t Command(uint8_t ctlrNo, Bytes cmd, uint32_t outSize = 0, Bytes* out = nullptr,
+                           uint16_t* err = nullptr) {
+        Bytes buf(outSize + 1);
+        uint8_t s =
+            CtlrDevIoControl(ctlrNo, IOCTL_DTR_INBAND_COMMAND, static_cast<uint32_t>(cmd.size()),
+                             cmd.data(), outSize, buf.data(), err);
+        if (out != nullptr) out->assign(buf.begin(), buf.begin() + outSize);
+        return s;
+    }
+
+    ServerDirScope dir_;
+    SimProcess sim_;
+};
+
+TEST_F(SimTest, UnitsAreIdentifiedAsConfigured) {
+    CtlrEntry e = SnapshotCtlrEntry(0);
+    EXPECT_STREQ(e.cCtrlSN, "SIM-T-0001");
+    EXPECT_EQ(e.bPage20Byte, 0x42);
+    EXPECT_EQ(std::string(e.cIdent16, 14), "SIM MODEL TEXT");
+    EXPECT_EQ(SnapshotCtlrEntry(1).bUnitMark, 16);
+    EXPECT_STREQ(SnapshotCtlrEntry(2).cCtrlSN, "SIM-T-0003");
+    EXPECT_STREQ(SnapshotCtlrEntry(2).cDevName, "\\\\.\\Scsi3: ");
+    EXPECT_NE(dir_.Log().find("Product Type = 0x9 , Vendor Type = 0x0\n"), std::string::npos);
+}
+
+TEST_F(SimTest, EventsArePendingPerUnitAndFetchedWithItsCode) {
+    Ctl({{"cmd", "inject-event"}, {"port", 0}, {"unit", 1}, {"hex", "15000300"}});
+    Ctl({{"cmd", "inject-event"},
+         {"port", 0},
+         {"unit", 1},
+         {"name", "disk-offline"},
+         {"a", 2},
+         {"b", 5}});
+    uint8_t ev[32];
+    EXPECT_EQ(CtlrDevIoControl(0, IOCTL_DTR_GET_INBAND_EVENT, 0, nullptr, 32, ev, nullptr),
+              SYSFAIL_IOCTL_RETURN_ERR);  // the primary has none
+    ASSERT_EQ(CtlrDevIoControl(1, IOCTL_DTR_GET_INBAND_EVENT_S1, 0, nullptr, 32, ev, nullptr),
+              SYS_SUCCESS);
+    EXPECT_EQ(Bytes(ev, ev + 4), (Bytes{0x15, 0x00, 0x03, 0x00}));
+    EXPECT_EQ(Bytes(ev + 4, ev + 32), Bytes(28, 0));
+    ASSERT_EQ(CtlrDevIoControl(1, IOCTL_DTR_GET_INBAND_EVENT_S1, 0, nullptr, 32, ev, nullptr),
+              SYS_SUCCESS);
+    EXPECT_EQ(Bytes(ev, ev + 5), (Bytes{3, 0, 2, 5, 1}));
+    EXPECT_EQ(CtlrDevIoControl(1, IOCTL_DTR_GET_INBAND_EVENT_S1, 0, nullptr, 32, ev, nullptr),
+              SYSFAIL_IOCTL_RETURN_ERR);
+    EXPECT_EQ(sim_.UnitStatus(0, 1)["events_delivered"], 2);
+}
+
+TEST_F(SimTest, FirmwareCommandsAnswerTheirSizes) {
+    Bytes out;
+    ASSERT_EQ(Command(1, {168, 32}, 9, &out), SYS_SUCCESS);  // unit 1: 32 added
+    EXPECT_EQ(out, (Bytes{168, 32, 3, 7, 1, 0x2A, 0, 41, 0}));
+    Bytes echo = {202, 0, 1, 2, 3, 4, 5};
+    ASSERT_EQ(Command(0, echo, 7, &out), SYS_SUCCESS);
+    EXPECT_EQ(out, echo);
+    ASSERT_EQ(Command(0, {178, 1, 7}, 515, &out), SYS_SUCCESS);
+    EXPECT_EQ(out[0], 178);
+    EXPECT_EQ(out[3], static_cast<uint8_t>(7 + 'S'));
+    ASSERT_EQ(Command(0, {55, 0, 9, 9}, 16, &out), SYS_SUCCESS);
+    EXPECT_EQ(out, Bytes(16, 0));  // accepted, no data
+    json u = sim_.UnitStatus(0, 1);
+    EXPECT_EQ(u["commands"].back()["code"], 168);
+    EXPECT_EQ(u["commands"].back()["byte1"], 32);
+    EXPECT_EQ(u["commands"].back()["length"], 9);
+    // A unit that is not there: the driver fails the request.
+    ctlr_test::SetEntry(5, "\\\\.\\Scsi0: ", "NOBODY", CTLR_UNIT_SECONDARY3);
+    uint16_t err = 0;
+    EXPECT_EQ(Command(5, {168, 96}, 9, &out, &err), SYSFAIL_IOCTL_FAIL);
+    EXPECT_NE(dir_.Log().find("Ctlr NOBODY : DeviceIoControl Fail, status: 19, 0.\n"),
+              std::string::npos);
+}
+
+TEST_F(SimTest, InjectedFaults) {
+    uint16_t err = 0;
+    Bytes out;
+    Ctl({{"cmd", "fault"},
+         {"port", 0},
+         {"kind", "return-code"},
+         {"value", 0x1234},
+         {"unit", 1},
+         {"count", 1}});
+    EXPECT_EQ(Command(0, {7, 0}), SYS_SUCCESS);  // another unit
+    EXPECT_EQ(Command(1, {7, 32}, 0, nullptr, &err), SYSFAIL_IOCTL_RETURN_ERR);
+    EXPECT_EQ(err, 0x1234);
+    EXPECT_EQ(Command(1, {7, 32}), SYS_SUCCESS);  // the count is used up
+
+    Ctl({{"cmd", "fault"}, {"port", 0}, {"kind", "ioctl-fail"}, {"value", 5}, {"inband_cmd", 9}});
+    EXPECT_EQ(Command(0, {8, 0}), SYS_SUCCESS);
+    EXPECT_EQ(Command(0, {9, 0}, 0, nullptr, &err), SYSFAIL_IOCTL_FAIL);
+    EXPECT_EQ(err, INBAND_ERR_IOCTL_FAIL);
+    EXPECT_NE(dir_.Log().find("DeviceIoControl Fail, status: 5, 0.\n"), std::string::npos);
+    Ctl({{"cmd", "fault-clear"}, {"port", 0}});
+    EXPECT_EQ(Command(0, {9, 0}), SYS_SUCCESS);
+
+    for (const char* kind : {"close-no-reply", "close-mid-reply"}) {
+        Ctl({{"cmd", "fault"}, {"port", 3}, {"kind", kind}, {"count", 1}});
+        EXPECT_EQ(Command(2, {1, 1, 0}, 515, &out, &err), SYSFAIL_IOCTL_FAIL) << kind;
+    }
+    Ctl({{"cmd", "fault"}, {"port", 3}, {"kind", "refuse"}});
+    EXPECT_EQ(Command(2, {7, 0}), SYSFAIL_IOCTL_OPEN_FAIL);
+    EXPECT_NE(dir_.Log().find("Ctlr SIM-T-0003 : Create device handle fail, status : 111\n"),
+              std::string::npos);
+    Ctl({{"cmd", "fault-clear"}});
+    EXPECT_EQ(Command(2, {7, 0}), SYS_SUCCESS);
+}
+
+TEST_F(SimTest, DelayedCallDoesNotHoldUpOtherUnits) {
+    Ctl({{"cmd", "fault"},
+         {"port", 0},
+         {"kind", "delay"},
+         {"value", 3000},
+         {"unit", 0},
+         {"count", 1}});
+    const int before = sim_.UnitStatus(0, 0)["inband_calls"];
+    std::atomic<bool> slowDone{false}, fastDone{false};
+    bool fastFirst = false;
+    std::thread slow([&] {
+        EXPECT_EQ(Command(0, {7, 0}), SYS_SUCCESS);
+        slowDone = true;
+    });
+    WaitFor([&] { return sim_.UnitStatus(0, 0)["inband_calls"] == before + 1; });
+    std::thread fast([&] {
+        EXPECT_EQ(Command(1, {7, 32}), SYS_SUCCESS);
+        fastFirst = !slowDone.load();
+        fastDone = true;
+    });
+    fast.join();
+    slow.join();
+    EXPECT_TRUE(fastFirst);
+}
+
+TEST_F(SimTest, HotPlugIsSeenByTheRescan) {
+    Ctl({{"cmd", "add-unit"}, {"port", 7}, {"unit", 0}, {"fields", {{"serial", "SIM-HOT-7"}}}});
+    Ctl({{"cmd", "remove-unit"}, {"port", 0}, {"unit", 1}});
+    RescanCtlr();
+    EXPECT_STREQ(SnapshotCtlrEntry(0).cCtrlSN, "SIM-T-0001");
+    EXPECT_STREQ(SnapshotCtlrEntry(1).cCtrlSN, "SIM-T-0003");
+    EXPECT_STREQ(SnapshotCtlrEntry(2).cCtrlSN, "SIM-HOT-7");
+    EXPECT_EQ(CountCtlr(), 3);
+    Ctl({{"cmd", "remove-port"}, {"port", 7}});
+    EXPECT_EQ(Command(2, {7, 0}), SYSFAIL_IOCTL_OPEN_FAIL);
+    EXPECT_NE(dir_.Log().find("Ctlr SIM-HOT-7 : Create device handle fail, status : 2\n"),
+              std::string::npos);
+    // A bad signature and a failing page 20 are refused by the rescan.
+    Ctl({{"cmd", "add-unit"},
+         {"port", 8},
+         {"unit", 0},
+         {"fields", {{"serial", "SIM-BADSIG"}, {"signature", "NOTOURS"}}}});
+    Ctl({{"cmd", "add-unit"},
+         {"port", 9},
+         {"unit", 0},
+         {"fields", {{"serial", "SIM-PAGE20"}, {"page20_fails", true}}}});
+    RescanCtlr();
+    EXPECT_EQ(CountCtlr(), 2);
+    EXPECT_NE(dir_.Log().find("Find : \\\\.\\Scsi8: , err : pSignature no match : "),
+              std::string::npos);
+}
+
+std::unique_ptr<GuiConn> PackageRequest(const char* sn, uint8_t code, const Bytes& data) {
+    auto conn = std::make_unique<GuiConn>();
+    const size_t headLen = code == 150 ? 7 : 6;
+    Bytes body(18 + headLen + data.size(), 0);
+    body[0] = 2;
+    body[1] = 1;
+    std::memcpy(body.data() + 2, sn, std::strlen(sn));
+    body[18] = code;
+    std::memcpy(body.data() + 18 + headLen, data.data(), data.size());
+    conn->lReqLen = static_cast<uint32_t>(body.size());
+    conn->bLargeReq = 1;
+    EXPECT_TRUE(conn->pLargeReq.Resize(body.size()));
+    std::memcpy(conn->pLargeReq.Data(), body.data(), body.size());
+    std::memcpy(conn->cReqBuf, body.data(), GUI_INLINE_BUF_SIZE);
+    return conn;
+}
+
+TEST_F(SimTest, PackageTransfersAreReassembledAndChecked) {
+    Bytes data(100000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
+    auto conn = PackageRequest("SIM-T-0002", 150, data);
+    ASSERT_EQ(HandleInBandReq(*conn, 1, nullptr), SYS_SUCCESS);
+    json t = sim_.UnitStatus(0, 1)["transfers"].back();
+    EXPECT_EQ(t["cmd"], 150);
+    EXPECT_EQ(t["size"], data.size());
+    EXPECT_EQ(t["packages"], 33);
+    EXPECT_EQ(t["complete"], true);
+    char crc[11];
+    std::snprintf(crc, sizeof crc, "0x%08x", gui::Crc32Update(0, data.data(), data.size()));
+    EXPECT_EQ(t["crc32"], crc);
+
+    // Packages that break the rules are refused with the firmware's error codes.
+    struct Case {
+        const char* what;
+        Bytes pkg;
+        uint16_t err;
+    };
+    Bytes shortNotLast = {148, 5, 10, 0, 0, 0, 0};
+    shortNotLast.resize(7 + 10, 1);
+    Bytes badLength = {148, 5, 200, 0, 0, 0, 1};
+    badLength.resize(7 + 10, 1);
+    Bytes badCount = {148, 4, 10, 0, 0, 0, 1};
+    badCount.resize(7 + 10, 1);
+    Bytes first = {148, 5, 0x18, 0x0C, 0, 0, 0};
+    first.resize(7 + 3096, 1);
+    Bytes other = {149, 5, 10, 0, 0, 0, 1};
+    other.resize(7 + 10, 1);
+    for (const Case& k : {Case{"short package not last", shortNotLast, 0x34},
+                          Case{"length field", badLength, 0x30}, Case{"count", badCount, 0x31}}) {
+        uint16_t err = 0;
+        EXPECT_EQ(Command(0, k.pkg, 0, nullptr, &err), SYSFAIL_IOCTL_RETURN_ERR) << k.what;
+        EXPECT_EQ(err, k.err) << k.what;
+    }
+    uint16_t err = 0;
+    EXPECT_EQ(Command(0, first), SYS_SUCCESS);
+    EXPECT_EQ(Command(0, other, 0, nullptr, &err), SYSFAIL_IOCTL_RETURN_ERR);
+    EXPECT_EQ(err, 0x33);
+    json u = sim_.UnitStatus(0, 0);
+    EXPECT_EQ(u["transfers"].back()["complete"], false);
+    EXPECT_EQ(u["transfers"].back()["error"], "a package of another transfer arrived");
+}
+
+TEST(SimScenario, GeneratesRealisticEventsNowAndThen) {
+    ctlr_test::ClearTable();
+    ServerDirScope dir;
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start(
+        dir.path() + "/dev",
+        json{
+            {"ports", {{{"port", 0}, {"units", {{{"unit", 0}}}}}}},
+            {"scenario",
+             {{"enabled", true}, {"min_interval_ms", 10}, {"max_interval_ms", 20}, {"seed", 3}}}}));
+    ASSERT_TRUE(WaitFor([&] { return sim.UnitStatus(0, 0)["pending_events"] >= 12; }));
+    ASSERT_TRUE(sim.Ctl({{"cmd", "scenario"}, {"enabled", false}}).value("ok", false));
+    ctlr_test::SetEntry(0, "\\\\.\\Scsi0: ", "SCENARIO");
+    // Disk, array, rebuild and environment events, each a story that goes on where it stopped.
+    int fetched = 0;
+    uint8_t ev[32];
+    while (CtlrDevIoControl(0, IOCTL_DTR_GET_INBAND_EVENT, 0, nullptr, 32, ev, nullptr) ==
+           SYS_SUCCESS) {
+        ++fetched;
+        const bool known = (ev[0] == 3 && ev[4] <= 1) || ev[0] == 21 ||
+                           (ev[0] == 1 && ev[2] == 0x9D && (ev[3] == 4 || ev[3] == 1)) ||
+                           (ev[0] == 19 && (ev[2] == 0 || ev[2] == 3) && ev[4] <= 3);
+        EXPECT_TRUE(known) << int(ev[0]) << " " << int(ev[2]) << " " << int(ev[4]);
+    }
+    EXPECT_GE(fetched, 12);
+    ctlr_test::ClearTable();
+}
+
+TEST(SimCommandLine, ControlCommandsAndConfigurationErrors) {
+    TempDir dir;
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start(dir.File("dev"), json{{"ports", {{{"port", 1}}}}}));
+    std::string out, err;
+    const std::string bin = BinPath("pellomar-sim"), dev = dir.File("dev");
+    EXPECT_EQ(RunProgram({bin, "ctl", "--dir", dev, "add-unit", "1", "2", "--serial", "CLI-SN",
+                          "--vendor-type", "0x1", "--page20", "7"},
+                         &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(RunProgram({bin, "ctl", "--dir", dev, "inject-event", "1", "2", "--name", "fan-fail",
+                          "--b", "1", "--count", "3"},
+                         &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(RunProgram({bin, "ctl", "--dir", dev, "status"}, &out, &err), 0) << err;
+    json st = json::parse(out, nullptr, false);
+    ASSERT_FALSE(st.is_discarded()) << out;
+    json u = st["ports"][0]["units"][0];
+    EXPECT_EQ(u["serial"], "CLI-SN");
+    EXPECT_EQ(u["unit"], 2);
+    EXPECT_EQ(u["vendor_type"], 1);
+    EXPECT_EQ(u["page20"], 7);
+    EXPECT_EQ(u["pending_events"], 3);
+
+    EXPECT_EQ(RunProgram({bin, "ctl", "--dir", dev, "add-unit", "1", "2"}, &out, &err), 1);
+    EXPECT_NE(err.find("already has unit 2"), std::string::npos) << err;
+    EXPECT_EQ(RunProgram({bin, "ctl", "--dir", dev, "fault", "1", "melt"}, &out, &err), 1);
+    EXPECT_EQ(RunProgram({bin, "ctl", "--dir", dev, "bogus"}, &out, &err), 2);
+    // A second simulator on the same folder is refused.
+    EXPECT_EQ(RunProgram({bin, "--dir", dev}, &out, &err), 1);
+    EXPECT_NE(err.find("another pellomar-sim serves"), std::string::npos) << err;
+
+    // Configuration errors end it with status 2 and a message.
+    TempDir other;
+    WriteFile(other.File("bad.json"), "{\"ports\": [{\"port\": 99}]}");
+    EXPECT_EQ(RunProgram({bin, "--dir", other.File("dev"), "--config", other.File("bad.json")},
+                         &out, &err),
+              2);
+    EXPECT_NE(err.find("'port' out of range"), std::string::npos) << err;
+    WriteFile(other.File("bad.json"), "{\"ports\": [");
+    EXPECT_EQ(RunProgram({bin, "--dir", other.File("dev"), "--config", other.File("bad.json")},
+                         &out, &err),
+              2);
+    EXPECT_NE(err.find("not valid JSON"), std::string::npos) << err;
+}
+
+}  // namespace

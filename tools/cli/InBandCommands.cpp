@@ -1,0 +1,142 @@
+// inband, upload: in-band commands and package transfers to a controller (request type 1).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "CliCommands.h"
+#include "common/Crc32.h"
+#include "guiserver/GuiConn.h"
+
+namespace {
+
+constexpr uint32_t kPkgSize = 3096;
+
+bool CheckSerial(const std::string& sn) {
+    if (sn.empty() || sn.size() > 16) {
+        CliFail("a serial number has 1 to 16 characters: '%s'", sn.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Prints a failure reply of a type-1 request; true when `r` is one.
+bool ReportFailure(const gui::Bytes& body) {
+    uint8_t status = 0;
+    if (!gui::IsFailureReply(body, &status)) return false;
+    if (body.size() == 6) {
+        unsigned code = static_cast<unsigned>(body[4] | body[5] << 8);
+        CliFail("failure reply: status 0x%02x, in-band error code 0x%04x", status, code);
+    } else {
+        CliFail("failure reply: status 0x%02x%s", status,
+                status == 0x25 ? " (no live controller has that serial number)" : "");
+    }
+    return true;
+}
+
+int RunInBand(const CliContext& ctx) {
+    if (ctx.args.size() < 2) return CliUsage("inband");
+    if (!CheckSerial(ctx.args[0])) return CLI_USAGE;
+    std::string hex;
+    for (size_t i = 1; i < ctx.args.size(); ++i)
+        hex += ctx.args[i];
+    gui::Bytes cmd;
+    if (!gui::ParseHex(hex, &cmd) || cmd.empty())
+        return CliFail("'%s' is not a hexadecimal byte string", hex.c_str());
+    gui::Reply r;
+    if (!CliExchange(ctx, gui::ControllerRequest(1, ctx.args[0], cmd), &r)) return CLI_FAIL;
+    if (ReportFailure(r.body)) return CLI_FAIL;
+    if (r.body.size() < 5) return CliFail("short reply: %s", gui::Hex(r.body).c_str());
+    // The answer: everything after the 5-byte reply header.
+    std::printf("%s\n", gui::Hex(r.body, 5).c_str());
+    return CLI_OK;
+}
+
+bool ParseByte(const std::string& s, int lo, int hi, int* out) {
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 0);
+    if (s.empty() || *end != '\0' || v < lo || v > hi) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+int RunUpload(const CliContext& ctx) {
+    std::vector<std::string> pos;
+    int cmd = 148, sub = 0, arg = 0;
+    bool subGiven = false, argGiven = false;
+    for (size_t i = 0; i < ctx.args.size(); ++i) {
+        const std::string& a = ctx.args[i];
+        if (a == "--cmd" || a == "--sub" || a == "--arg") {
+            if (i + 1 >= ctx.args.size()) return CliUsage("upload");
+            const std::string& v = ctx.args[++i];
+            bool ok = a == "--cmd"   ? ParseByte(v, 148, 150, &cmd)
+                      : a == "--sub" ? (subGiven = true, ParseByte(v, 0, 1, &sub))
+                                     : (argGiven = true, ParseByte(v, 0, 255, &arg));
+            if (!ok) {
+                std::fprintf(stderr, "pellomar-cli: bad value '%s' for %s\n", v.c_str(), a.c_str());
+                return CliUsage("upload");
+            }
+        } else {
+            pos.push_back(a);
+        }
+    }
+    if (pos.size() != 2) return CliUsage("upload");
+    if (!CheckSerial(pos[0])) return CLI_USAGE;
+    if ((subGiven && cmd != 150) || (argGiven && (cmd != 150 || sub != 1))) {
+        std::fprintf(stderr, "pellomar-cli: --sub belongs to --cmd 150, --arg to --sub 1\n");
+        return CliUsage("upload");
+    }
+
+    std::ifstream in(pos[1], std::ios::binary);
+    if (!in) return CliFail("cannot read %s", pos[1].c_str());
+    gui::Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return CliFail("cannot read %s", pos[1].c_str());
+
+    // The command header of the request: code, count, 4 bytes not used, [sub], [arg].
+    gui::Bytes head = {static_cast<uint8_t>(cmd), 0, 0, 0, 0, 0};
+    if (cmd == 150) head.push_back(static_cast<uint8_t>(sub));
+    if (cmd == 150 && sub == 1) head.push_back(static_cast<uint8_t>(arg));
+    head[1] = static_cast<uint8_t>(head.size() - 1);  // h - 2; the agent rewrites it anyway
+    const uint64_t bodyLen = 18 + head.size() + data.size();
+    if (bodyLen > GUI_MAX_REQUEST_SIZE)
+        return CliFail("%s is too large: the agent takes requests of at most %u bytes",
+                       pos[1].c_str(), GUI_MAX_REQUEST_SIZE);
+    if (bodyLen < GUI_INLINE_BUF_SIZE)
+        std::fprintf(stderr,
+                     "pellomar-cli: note: the agent takes package commands only in requests of "
+                     "%u bytes or more (this one has %llu)\n",
+                     GUI_INLINE_BUF_SIZE, static_cast<unsigned long long>(bodyLen));
+    gui::Bytes req = gui::ControllerRequest(1, pos[0], head);
+    req.insert(req.end(), data.begin(), data.end());
+
+    CliContext big = ctx;
+    // Large transfers take their time: at least a second per 8 MiB beyond the usual wait.
+    big.ep.timeoutMs =
+        std::max<int>(ctx.ep.timeoutMs, 30000 + static_cast<int>(data.size() / (8u << 20)) * 1000);
+    auto t0 = std::chrono::steady_clock::now();
+    gui::Reply r;
+    if (!CliExchange(big, req, &r)) return CLI_FAIL;
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (ReportFailure(r.body)) return CLI_FAIL;
+    if (r.body.size() != 5 + head.size() + 1 || r.body[3] != 0x50)
+        return CliFail("unexpected reply: %s", gui::Hex(r.body).c_str());
+    const uint64_t packages = (data.size() + kPkgSize - 1) / kPkgSize;
+    std::printf(
+        "uploaded %llu bytes with command %d in %llu packages, crc32 0x%08x, %.3f s (%.1f MiB/s)\n",
+        static_cast<unsigned long long>(data.size()), cmd,
+        static_cast<unsigned long long>(packages), gui::Crc32Update(0, data.data(), data.size()),
+        secs, secs > 0 ? static_cast<double>(data.size()) / secs / (1 << 20) : 0.0);
+    return CLI_OK;
+}
+
+}  // namespace
+
+CLI_COMMAND("inband", "inband SERIAL HEX",
+            "send one in-band command (type 1) to a controller, print its answer as hex", 20,
+            &RunInBand);
+CLI_COMMAND("upload", "upload SERIAL FILE [--cmd 148|149|150] [--sub 0|1] [--arg BYTE]",
+            "send FILE to a controller as a package transfer, report size and crc32", 21,
+            &RunUpload);

@@ -1,0 +1,875 @@
+#include "SimDevice.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/Crc32.h"
+
+namespace sim {
+
+namespace {
+
+uint32_t GetLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+void PutLe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void SetReturnCode(uint8_t* block, uint32_t rc) {
+    PutLe32(block + 20, rc);
+}
+// A refusal: the in-band error code in the upper 16 bits, 1 in the lower.
+uint32_t ErrorReturnCode(uint16_t code) {
+    return static_cast<uint32_t>(code) << 16 | 1u;
+}
+
+std::string HexOf(const uint8_t* p, size_t n) {
+    std::string s;
+    char t[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(t, sizeof t, "%02x", p[i]);
+        s += t;
+    }
+    return s;
+}
+
+bool ParseHex(const std::string& text, std::vector<uint8_t>* out) {
+    out->clear();
+    int hi = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else if (c == ' ' || c == ':')
+            continue;
+        else
+            return false;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            out->push_back(static_cast<uint8_t>(hi << 4 | v));
+            hi = -1;
+        }
+    }
+    return hi < 0;
+}
+
+// Copies a text field into the identify block: at most `max` bytes, NUL-padded.
+void PutText(std::array<uint8_t, 512>& ident, size_t off, size_t max, const std::string& s) {
+    std::memset(ident.data() + off, 0, max);
+    std::memcpy(ident.data() + off, s.data(), std::min(max, s.size()));
+}
+
+// Reads an integer field of a JSON object, with bounds; false with a reason when it is bad.
+bool GetInt(const json& o, const char* key, long lo, long hi, long* out, std::string* err) {
+    if (!o.contains(key)) return true;
+    const json& v = o.at(key);
+    long x = 0;
+    if (v.is_number_integer()) {
+        x = v.get<long>();
+    } else if (v.is_string()) {
+        const std::string s = v.get<std::string>();
+        char* end = nullptr;
+        x = std::strtol(s.c_str(), &end, 0);
+        if (s.empty() || *end != '\0') {
+            *err = std::string("'") + key + "' is not a number";
+            return false;
+        }
+    } else {
+        *err = std::string("'") + key + "' is not a number";
+        return false;
+    }
+    if (x < lo || x > hi) {
+        *err = std::string("'") + key + "' out of range";
+        return false;
+    }
+    *out = x;
+    return true;
+}
+
+bool GetString(const json& o, const char* key, size_t max, std::string* out, std::string* err) {
+    if (!o.contains(key)) return true;
+    if (!o.at(key).is_string()) {
+        *err = std::string("'") + key + "' is not a text";
+        return false;
+    }
+    *out = o.at(key).get<std::string>();
+    if (out->size() > max) {
+        *err = std::string("'") + key + "' is longer than " + std::to_string(max);
+        return false;
+    }
+    return true;
+}
+
+using Event = std::array<uint8_t, 32>;
+
+Event MakeEvent(std::initializer_list<uint8_t> bytes) {
+    Event e{};
+    size_t i = 0;
+    for (uint8_t b : bytes)
+        e[i++] = b;
+    return e;
+}
+
+// The events the scenario and `inject-event --name` produce. `a` and `b` are the story's
+// parameters (array or disk number, fan number).
+bool NamedEvent(const std::string& name, uint8_t a, uint8_t b, Event* e) {
+    if (name == "disk-offline")
+        *e = MakeEvent({3, 0, a, b, 1, 0, 0, 0});
+    else if (name == "disk-online")
+        *e = MakeEvent({3, 0, a, b, 0, 0, 0, 0});
+    else if (name == "degraded")
+        *e = MakeEvent({21, 0, a});
+    else if (name == "rebuild-start")
+        *e = MakeEvent({1, 0, 0x9D, 4});
+    else if (name == "rebuild-done")
+        *e = MakeEvent({1, 0, 0x9D, 1});
+    else if (name == "fan-fail")
+        *e = MakeEvent({19, 0, 0, b, 0});
+    else if (name == "fan-ok")
+        *e = MakeEvent({19, 0, 0, b, 1});
+    else if (name == "temp-high")
+        *e = MakeEvent({19, 0, 3, 0, 2});
+    else if (name == "temp-normal")
+        *e = MakeEvent({19, 0, 3, 0, 3});
+    else if (name == "boot")
+        *e = MakeEvent({4});
+    else
+        return false;
+    return true;
+}
+
+Unit DefaultUnit(int port, int unit) {
+    Unit u;
+    PutText(u.ident, 0, 7, "KELDRAN");
+    PutText(u.ident, 16, 16, "PM-1600 RAID");
+    char fb[17];
+    std::snprintf(fb, sizeof fb, "FB-P%02dU%d", port, unit);
+    PutText(u.ident, 32, 16, fb);
+    u.ident[80] = 0x03;
+    u.ident[81] = 0x07;
+    u.ident[95] = 8;
+    u.ident[107] = 2;
+    PutText(u.ident, 112, 16, "FW 3.7.1");
+    u.ident[264] = 1;  // product type
+    u.ident[265] = 0;  // vendor type
+    char sn[20];
+    std::snprintf(sn, sizeof sn, "SIM%02d%d00000001", port, unit);
+    PutText(u.ident, 352, 19, sn);
+    u.page20 = 0x10;
+    u.info = {3, 7, 1, 0x2A, 0x00, 41, 0};  // firmware 3.7.1 build 42, 41 degrees C, status ok
+    return u;
+}
+
+json TransferJson(const Transfer& t) {
+    char crc[11];
+    std::snprintf(crc, sizeof crc, "0x%08x", t.crc32);
+    json j = {{"cmd", t.cmd},           {"sub", t.sub},    {"arg", t.arg},
+              {"size", t.size},         {"crc32", crc},    {"packages", t.packages},
+              {"complete", t.complete}, {"error", t.error}};
+    return j;
+}
+
+}  // namespace
+
+SimDevice::SimDevice() : rng_(std::random_device{}()) {}
+
+void SimDevice::SetPortListener(PortListener l) {
+    std::lock_guard<std::mutex> lock(mu_);
+    listener_ = std::move(l);
+}
+
+void SimDevice::NotifyPort(int port, bool exists, bool refusing) {
+    if (listener_) listener_(port, exists, refusing);
+}
+
+bool SimDevice::AddUnitLocked(int portNo, const json& j, std::string* err) {
+    long unitNo = -1;
+    if (!j.is_object() || !j.contains("unit")) {
+        *err = "a unit needs its 'unit' number (0 to 3)";
+        return false;
+    }
+    if (!GetInt(j, "unit", 0, kUnitsPerPort - 1, &unitNo, err)) return false;
+    Port& port = ports_[portNo];
+    if (port.units[unitNo]) {
+        *err = "port " + std::to_string(portNo) + " already has unit " + std::to_string(unitNo);
+        return false;
+    }
+    Unit u = DefaultUnit(portNo, static_cast<int>(unitNo));
+    std::string s;
+    struct TextField {
+        const char* key;
+        size_t off, max;
+    };
+    for (const TextField& f : {TextField{"signature", 0, 7}, TextField{"model", 16, 16},
+                               TextField{"fallback_serial", 32, 16}, TextField{"firmware", 112, 16},
+                               TextField{"serial", 352, 19}}) {
+        s.clear();
+        if (!GetString(j, f.key, f.max, &s, err)) return false;
+        if (j.contains(f.key)) PutText(u.ident, f.off, f.max, s);
+    }
+    struct ByteField {
+        const char* key;
+        size_t off;
+    };
+    for (const ByteField& f : {ByteField{"product_type", 264}, ByteField{"vendor_type", 265},
+                               ByteField{"ident95", 95}, ByteField{"ident107", 107}}) {
+        long v = u.ident[f.off];
+        if (!GetInt(j, f.key, 0, 255, &v, err)) return false;
+        u.ident[f.off] = static_cast<uint8_t>(v);
+    }
+    long v80 = u.ident[80] << 8 | u.ident[81];
+    if (!GetInt(j, "ident80", 0, 65535, &v80, err)) return false;
+    u.ident[80] = static_cast<uint8_t>(v80 >> 8);
+    u.ident[81] = static_cast<uint8_t>(v80);
+    long p20 = u.page20;
+    if (!GetInt(j, "page20", 0, 255, &p20, err)) return false;
+    u.page20 = static_cast<uint8_t>(p20);
+    if (j.contains("page20_fails")) {
+        if (!j.at("page20_fails").is_boolean()) {
+            *err = "'page20_fails' is not true or false";
+            return false;
+        }
+        u.page20Fails = j.at("page20_fails").get<bool>();
+    }
+    if (j.contains("info")) {
+        std::vector<uint8_t> b;
+        if (!j.at("info").is_string() || !ParseHex(j.at("info").get<std::string>(), &b) ||
+            b.size() != u.info.size()) {
+            *err = "'info' must be 7 bytes in hex";
+            return false;
+        }
+        std::copy(b.begin(), b.end(), u.info.begin());
+    }
+    if (j.contains("identify_patch")) {
+        const json& patches = j.at("identify_patch");
+        if (!patches.is_array()) {
+            *err = "'identify_patch' must be a list";
+            return false;
+        }
+        for (const json& p : patches) {
+            long off = 0;
+            std::vector<uint8_t> b;
+            if (!p.is_object() || !GetInt(p, "offset", 0, 511, &off, err) || !p.contains("hex") ||
+                !p.at("hex").is_string() || !ParseHex(p.at("hex").get<std::string>(), &b) ||
+                static_cast<size_t>(off) + b.size() > u.ident.size()) {
+                if (err->empty()) *err = "bad 'identify_patch' entry (offset, hex)";
+                return false;
+            }
+            std::copy(b.begin(), b.end(), u.ident.begin() + off);
+        }
+    }
+    if (j.contains("events")) {
+        if (!j.at("events").is_array()) {
+            *err = "'events' must be a list of hex texts";
+            return false;
+        }
+        for (const json& e : j.at("events")) {
+            std::vector<uint8_t> b;
+            if (!e.is_string() || !ParseHex(e.get<std::string>(), &b) || b.size() > 32) {
+                *err = "an event is at most 32 bytes in hex";
+                return false;
+            }
+            Event ev{};
+            std::copy(b.begin(), b.end(), ev.begin());
+            u.events.push_back(ev);
+        }
+    }
+    port.units[unitNo] = std::move(u);
+    return true;
+}
+
+bool SimDevice::LoadConfig(const json& cfg, std::string* err) {
+    std::vector<int> created;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!cfg.is_object()) {
+            *err = "the configuration must be a JSON object";
+            return false;
+        }
+        long maxEvents = static_cast<long>(maxEvents_);
+        if (!GetInt(cfg, "max_pending_events", 1, 1 << 20, &maxEvents, err)) return false;
+        maxEvents_ = static_cast<size_t>(maxEvents);
+        if (cfg.contains("scenario")) {
+            const json& sc = cfg.at("scenario");
+            if (!sc.is_object()) {
+                *err = "'scenario' must be an object";
+                return false;
+            }
+            long lo = scenarioMinMs_, hi = scenarioMaxMs_, seed = -1;
+            if (!GetInt(sc, "min_interval_ms", 10, 86400000, &lo, err) ||
+                !GetInt(sc, "max_interval_ms", 10, 86400000, &hi, err) ||
+                !GetInt(sc, "seed", 0, 0x7FFFFFFF, &seed, err))
+                return false;
+            if (hi < lo) hi = lo;
+            scenarioMinMs_ = static_cast<uint32_t>(lo);
+            scenarioMaxMs_ = static_cast<uint32_t>(hi);
+            if (seed >= 0) rng_.seed(static_cast<uint32_t>(seed));
+            if (sc.contains("enabled")) {
+                if (!sc.at("enabled").is_boolean()) {
+                    *err = "'scenario.enabled' is not true or false";
+                    return false;
+                }
+                scenarioOn_ = sc.at("enabled").get<bool>();
+            }
+        }
+        if (cfg.contains("ports")) {
+            if (!cfg.at("ports").is_array()) {
+                *err = "'ports' must be a list";
+                return false;
+            }
+            for (const json& p : cfg.at("ports")) {
+                long portNo = -1;
+                if (!p.is_object() || !p.contains("port")) {
+                    *err = "a port needs its 'port' number";
+                    return false;
+                }
+                if (!GetInt(p, "port", 0, kMaxPorts - 1, &portNo, err)) return false;
+                if (ports_.count(static_cast<int>(portNo)) == 0) {
+                    ports_[static_cast<int>(portNo)];
+                    created.push_back(static_cast<int>(portNo));
+                }
+                if (p.contains("units")) {
+                    if (!p.at("units").is_array()) {
+                        *err = "'units' must be a list";
+                        return false;
+                    }
+                    for (const json& u : p.at("units"))
+                        if (!AddUnitLocked(static_cast<int>(portNo), u, err)) {
+                            *err = "port " + std::to_string(portNo) + ": " + *err;
+                            return false;
+                        }
+                }
+            }
+        }
+    }
+    for (int p : created)
+        if (listener_) listener_(p, true, false);
+    return true;
+}
+
+std::vector<int> SimDevice::PortNumbers() {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<int> v;
+    for (const auto& [n, p] : ports_)
+        v.push_back(n);
+    return v;
+}
+
+bool SimDevice::PortRefusing(int port) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = ports_.find(port);
+    return it != ports_.end() && it->second.refusing;
+}
+
+Fault* SimDevice::MatchFault(Port& p, int unit, bool isEvent, int cmd) {
+    for (Fault& f : p.faults) {
+        if (f.kind == "refuse") continue;
+        if (f.unit >= 0 && f.unit != unit) continue;
+        if (f.match == "inband" && isEvent) continue;
+        if (f.match == "event" && !isEvent) continue;
+        if (f.cmd >= 0 && (isEvent || f.cmd != cmd)) continue;
+        return &f;
+    }
+    return nullptr;
+}
+
+void SimDevice::FinishTransfer(Unit& u, const std::string& error) {
+    if (!u.current) return;
+    u.current->complete = error.empty();
+    u.current->error = error;
+    u.transfers.push_back(*u.current);
+    while (u.transfers.size() > kKeptTransfers)
+        u.transfers.pop_front();
+    u.current.reset();
+}
+
+Answer SimDevice::Handle(int portNo, uint8_t* block, uint32_t n) {
+    Answer a;
+    std::lock_guard<std::mutex> lock(mu_);
+    ++calls_;
+    auto pit = ports_.find(portNo);
+    if (pit == ports_.end()) {
+        a.result = kResultNoUnit;
+        return a;
+    }
+    Port& port = pit->second;
+    if (n < kHeaderSize || GetLe32(block) != kHeaderSize ||
+        std::memcmp(block + 4, "babecafe", 8) != 0 || GetLe32(block + 24) > kDataSize) {
+        a.result = kResultInvalid;
+        return a;
+    }
+    const uint32_t code = GetLe32(block + 16);
+    const uint32_t length = GetLe32(block + 24);
+    uint8_t* data = block + kHeaderSize;
+    bool isEvent = false;
+    int unitNo = -1;
+    for (int i = 0; i < kUnitsPerPort; ++i)
+        if (code == kCodeEvent[i]) {
+            isEvent = true;
+            unitNo = i;
+        }
+    if (!isEvent && code != kCodeInband) {
+        a.result = kResultInvalid;
+        return a;
+    }
+    if (!isEvent) unitNo = (data[1] >> 5) & 3;
+    std::optional<Unit>& slot = port.units[unitNo];
+    if (!slot) {
+        a.result = kResultNoUnit;
+        return a;
+    }
+    Unit& u = *slot;
+
+    if (Fault* f = MatchFault(port, unitNo, isEvent, isEvent ? -1 : data[0])) {
+        const Fault hit = *f;
+        if (f->remaining > 0 && --f->remaining == 0) {
+            port.faults.erase(port.faults.begin() + (f - port.faults.data()));
+        }
+        if (hit.kind == "delay") {
+            a.delayMs = hit.value;
+        } else {
+            // The request does not reach the firmware: a transfer it belonged to is cut short.
+            if (!isEvent && (data[0] == 148 || data[0] == 149 || data[0] == 150))
+                FinishTransfer(u, "cut short by an injected " + hit.kind);
+            if (hit.kind == "ioctl-fail") {
+                a.result = hit.value;
+            } else if (hit.kind == "return-code") {
+                SetReturnCode(block, ErrorReturnCode(static_cast<uint16_t>(hit.value)));
+                if (isEvent) SetReturnCode(block, 0);  // an event fetch: nothing pending
+            } else if (hit.kind == "close-no-reply") {
+                a.close = Answer::Close::NoReply;
+            } else if (hit.kind == "close-mid-reply") {
+                a.close = Answer::Close::MidReply;
+                a.n2 = kHeaderSize + 64;
+            }
+            return a;
+        }
+    }
+
+    if (isEvent) {
+        ++u.eventFetches;
+        if (u.events.empty()) {
+            SetReturnCode(block, 0);
+            return a;
+        }
+        std::memcpy(data, u.events.front().data(), 32);
+        u.events.pop_front();
+        ++u.eventsDelivered;
+        SetReturnCode(block, 1);
+        a.n2 = kHeaderSize + 32;
+        return a;
+    }
+    ++u.inbandCalls;
+    u.commands.push_back(CommandRecord{data[0], data[1], length});
+    while (u.commands.size() > kKeptCommands)
+        u.commands.pop_front();
+    if (data[0] == 148 || data[0] == 149 || data[0] == 150)
+        HandlePackage(u, block, length, a);
+    else
+        HandleInband(u, block, length, a);
+    return a;
+}
+
+void SimDevice::HandleInband(Unit& u, uint8_t* block, uint32_t length, Answer& a) {
+    uint8_t* data = block + kHeaderSize;
+    const uint8_t code = data[0];
+    const uint32_t count = data[1] & 0x1F;  // without the unit bits
+    const uint32_t hl = count + 2;
+    SetReturnCode(block, 0);
+    switch (code) {
+        case 1: {  // identify: the command's 3 bytes, then the page
+            const uint8_t page = data[2];
+            std::array<uint8_t, 3> head = {data[0], data[1], data[2]};
+            std::memset(data, 0, 515);
+            std::memcpy(data, head.data(), head.size());
+            if (page == 0) {
+                std::memcpy(data + 3, u.ident.data(), u.ident.size());
+            } else if (page == 20) {
+                if (u.page20Fails) {
+                    SetReturnCode(block, ErrorReturnCode(kErrPage20));
+                    return;
+                }
+                data[6] = u.page20;
+            } else {
+                SetReturnCode(block, ErrorReturnCode(kErrBadPage));
+                return;
+            }
+            a.n2 = kHeaderSize + 515;
+            return;
+        }
+        case 178: {  // a 512-byte data page after the command header
+            const uint8_t param = count > 0 ? data[2] : 0;
+            for (uint32_t i = 0; i < 512; ++i)
+                data[hl + i] = static_cast<uint8_t>(i * 7 + param + u.ident[352]);
+            a.n2 = kHeaderSize + hl + 512;
+            return;
+        }
+        case 168:  // 7 information bytes after the command header
+            std::memcpy(data + hl, u.info.data(), u.info.size());
+            a.n2 = kHeaderSize + hl + 7;
+            return;
+        case 202:  // echo: the command as it came
+            a.n2 = kHeaderSize + length;
+            return;
+        default:  // accepted, no data
+            a.n2 = kHeaderSize;
+            return;
+    }
+}
+
+void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& a) {
+    uint8_t* pkg = block + kHeaderSize;
+    const uint8_t code = pkg[0];
+    ++u.packages;
+    auto refuse = [&](uint16_t err, const std::string& why) {
+        if (!u.current) {
+            u.current = Transfer{};
+            u.current->cmd = code;
+        }
+        FinishTransfer(u, why);
+        SetReturnCode(block, ErrorReturnCode(err));
+        a.n2 = kHeaderSize;
+    };
+    uint32_t h = 7;
+    uint8_t sub = 0, arg = 0;
+    if (code == 150) {
+        sub = pkg[7];
+        if (sub > 1) return refuse(kErrPkgSub, "bad sub-command " + std::to_string(sub));
+        h = sub == 0 ? 8 : 9;
+        if (sub == 1) arg = pkg[8];
+    }
+    if ((pkg[1] & 0x1F) != h - 2) return refuse(kErrPkgCount, "bad count byte");
+    const uint32_t n = GetLe32(pkg + 2);
+    const uint8_t last = pkg[6];
+    if (n > kPkgSize || length != h + n)
+        return refuse(kErrPkgLength, "package length " + std::to_string(n) + " with Length " +
+                                         std::to_string(length));
+    if (last > 1) return refuse(kErrPkgFlag, "bad last-package flag");
+    if (u.current && (u.current->cmd != code || u.current->sub != sub || u.current->arg != arg))
+        return refuse(kErrPkgMixed, "a package of another transfer arrived");
+    if (!last && n != kPkgSize) return refuse(kErrPkgShort, "short package not flagged last");
+    if (!u.current) {
+        u.current = Transfer{};
+        u.current->cmd = code;
+        u.current->sub = sub;
+        u.current->arg = arg;
+    }
+    u.current->size += n;
+    u.current->crc32 = gui::Crc32Update(u.current->crc32, pkg + h, n);
+    ++u.current->packages;
+    if (last) FinishTransfer(u, "");
+    SetReturnCode(block, 0);
+    a.n2 = kHeaderSize;
+}
+
+bool SimDevice::ScenarioEnabled() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return scenarioOn_;
+}
+
+uint32_t SimDevice::ScenarioNextDelayMs() {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::uniform_int_distribution<uint32_t> d(scenarioMinMs_, scenarioMaxMs_);
+    return d(rng_);
+}
+
+void SimDevice::ScenarioStep() {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<Unit*> units;
+    for (auto& [n, p] : ports_)
+        for (auto& u : p.units)
+            if (u) units.push_back(&*u);
+    if (units.empty()) return;
+    Unit& u = *units[std::uniform_int_distribution<size_t>(0, units.size() - 1)(rng_)];
+    auto push = [&](const char* name, uint8_t a, uint8_t b) {
+        Event e{};
+        if (NamedEvent(name, a, b, &e) && u.events.size() < maxEvents_) u.events.push_back(e);
+    };
+    // Continue a story in progress, else start one.
+    int story = u.diskStory ? 0 : u.fanStory ? 1 : u.tempStory ? 2 : -1;
+    if (story < 0) story = std::uniform_int_distribution<int>(0, 2)(rng_);
+    const uint8_t disk = 5, array = 0, fan = 1;
+    switch (story) {
+        case 0:  // a disk fails, the array degrades, the disk is replaced and rebuilt
+            switch (u.diskStory) {
+                case 0:
+                    push("disk-offline", array, disk);
+                    push("degraded", array, 0);
+                    break;
+                case 1:
+                    push("disk-online", array, disk);
+                    push("rebuild-start", 0, 0);
+                    break;
+                default:
+                    push("rebuild-done", 0, 0);
+                    break;
+            }
+            u.diskStory = (u.diskStory + 1) % 3;
+            break;
+        case 1:
+            push(u.fanStory == 0 ? "fan-fail" : "fan-ok", 0, fan);
+            u.fanStory = (u.fanStory + 1) % 2;
+            break;
+        default:
+            push(u.tempStory == 0 ? "temp-high" : "temp-normal", 0, 0);
+            u.tempStory = (u.tempStory + 1) % 2;
+            break;
+    }
+}
+
+json SimDevice::Status() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return StatusLocked();
+}
+
+json SimDevice::StatusLocked() {
+    json ports = json::array();
+    for (const auto& [n, p] : ports_) {
+        json units = json::array();
+        for (int i = 0; i < kUnitsPerPort; ++i) {
+            if (!p.units[i]) continue;
+            const Unit& u = *p.units[i];
+            char sn[20] = {};
+            std::memcpy(sn, u.ident.data() + 352, 19);
+            char sig[8] = {};
+            std::memcpy(sig, u.ident.data(), 7);
+            json transfers = json::array();
+            for (const Transfer& t : u.transfers)
+                transfers.push_back(TransferJson(t));
+            json commands = json::array();
+            for (const CommandRecord& c : u.commands)
+                commands.push_back({{"code", c.code}, {"byte1", c.byte1}, {"length", c.length}});
+            units.push_back(
+                {{"unit", i},
+                 {"serial", sn},
+                 {"signature", sig},
+                 {"vendor_type", u.ident[265]},
+                 {"product_type", u.ident[264]},
+                 {"page20", u.page20},
+                 {"page20_fails", u.page20Fails},
+                 {"pending_events", u.events.size()},
+                 {"inband_calls", u.inbandCalls},
+                 {"event_fetches", u.eventFetches},
+                 {"events_delivered", u.eventsDelivered},
+                 {"packages", u.packages},
+                 {"current_transfer", u.current ? TransferJson(*u.current) : json(nullptr)},
+                 {"transfers", transfers},
+                 {"commands", commands},
+                 {"identify", HexOf(u.ident.data(), u.ident.size())}});
+        }
+        json faults = json::array();
+        for (const Fault& f : p.faults)
+            faults.push_back({{"id", f.id},
+                              {"kind", f.kind},
+                              {"unit", f.unit},
+                              {"inband_cmd", f.cmd},
+                              {"match", f.match},
+                              {"value", f.value},
+                              {"remaining", f.remaining}});
+        ports.push_back(
+            {{"port", n}, {"refusing", p.refusing}, {"faults", faults}, {"units", units}});
+    }
+    return {{"ok", true},
+            {"calls", calls_},
+            {"scenario",
+             {{"enabled", scenarioOn_},
+              {"min_interval_ms", scenarioMinMs_},
+              {"max_interval_ms", scenarioMaxMs_}}},
+            {"ports", ports}};
+}
+
+json SimDevice::Control(const json& req) {
+    struct Change {
+        int port;
+        bool exists, refusing;
+    };
+    std::vector<Change> changes;
+    json reply;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        std::string err;
+        auto fail = [&](const std::string& why) { return json{{"ok", false}, {"error", why}}; };
+        auto portOf = [&](long* port, bool mustExist) {
+            if (!req.contains("port")) {
+                err = "'port' is missing";
+                return false;
+            }
+            if (!GetInt(req, "port", 0, kMaxPorts - 1, port, &err)) return false;
+            if (mustExist && ports_.count(static_cast<int>(*port)) == 0) {
+                err = "no port " + std::to_string(*port);
+                return false;
+            }
+            return true;
+        };
+        auto unitOf = [&](Port& p, long* unit) -> Unit* {
+            if (!req.contains("unit")) {
+                err = "'unit' is missing";
+                return nullptr;
+            }
+            if (!GetInt(req, "unit", 0, kUnitsPerPort - 1, unit, &err)) return nullptr;
+            if (!p.units[*unit]) {
+                err = "no unit " + std::to_string(*unit);
+                return nullptr;
+            }
+            return &*p.units[*unit];
+        };
+        const std::string cmd = req.is_object() && req.contains("cmd") && req.at("cmd").is_string()
+                                    ? req.at("cmd").get<std::string>()
+                                    : "";
+        long port = -1, unit = -1;
+        if (cmd == "status") {
+            reply = StatusLocked();
+        } else if (cmd == "add-port") {
+            if (!portOf(&port, false)) return fail(err);
+            if (ports_.count(static_cast<int>(port)) != 0) return fail("the port exists");
+            ports_[static_cast<int>(port)];
+            changes.push_back({static_cast<int>(port), true, false});
+            reply = {{"ok", true}};
+        } else if (cmd == "remove-port") {
+            if (!portOf(&port, true)) return fail(err);
+            ports_.erase(static_cast<int>(port));
+            changes.push_back({static_cast<int>(port), false, false});
+            reply = {{"ok", true}};
+        } else if (cmd == "add-unit") {
+            if (!portOf(&port, false)) return fail(err);
+            bool isNew = ports_.count(static_cast<int>(port)) == 0;
+            json u = req.contains("fields") ? req.at("fields") : json::object();
+            if (!u.is_object()) return fail("'fields' must be an object");
+            if (req.contains("unit")) u["unit"] = req.at("unit");
+            if (!AddUnitLocked(static_cast<int>(port), u, &err)) {
+                if (isNew) ports_.erase(static_cast<int>(port));
+                return fail(err);
+            }
+            if (isNew) changes.push_back({static_cast<int>(port), true, false});
+            reply = {{"ok", true}};
+        } else if (cmd == "remove-unit") {
+            if (!portOf(&port, true)) return fail(err);
+            Port& p = ports_[static_cast<int>(port)];
+            if (unitOf(p, &unit) == nullptr) return fail(err);
+            p.units[unit].reset();
+            reply = {{"ok", true}};
+        } else if (cmd == "inject-event") {
+            if (!portOf(&port, true)) return fail(err);
+            Port& p = ports_[static_cast<int>(port)];
+            Unit* u = unitOf(p, &unit);
+            if (u == nullptr) return fail(err);
+            long count = 1;
+            if (!GetInt(req, "count", 1, 100000, &count, &err)) return fail(err);
+            Event ev{};
+            if (req.contains("name") && req.at("name").is_string()) {
+                long a = 0, b = 0;
+                if (!GetInt(req, "a", 0, 255, &a, &err) || !GetInt(req, "b", 0, 255, &b, &err))
+                    return fail(err);
+                if (!NamedEvent(req.at("name").get<std::string>(), static_cast<uint8_t>(a),
+                                static_cast<uint8_t>(b), &ev))
+                    return fail("unknown event name");
+            } else if (req.contains("hex") && req.at("hex").is_string()) {
+                std::vector<uint8_t> b;
+                if (!ParseHex(req.at("hex").get<std::string>(), &b) || b.size() > 32)
+                    return fail("an event is at most 32 bytes in hex");
+                std::copy(b.begin(), b.end(), ev.begin());
+            } else {
+                return fail("give the event as 'hex' or 'name'");
+            }
+            long added = 0;
+            for (; added < count && u->events.size() < maxEvents_; ++added)
+                u->events.push_back(ev);
+            reply = {{"ok", true}, {"queued", added}, {"pending_events", u->events.size()}};
+        } else if (cmd == "clear-events") {
+            if (!portOf(&port, true)) return fail(err);
+            Port& p = ports_[static_cast<int>(port)];
+            Unit* u = unitOf(p, &unit);
+            if (u == nullptr) return fail(err);
+            u->events.clear();
+            reply = {{"ok", true}};
+        } else if (cmd == "fault") {
+            if (!portOf(&port, true)) return fail(err);
+            Port& p = ports_[static_cast<int>(port)];
+            Fault f;
+            f.kind = req.contains("kind") && req.at("kind").is_string()
+                         ? req.at("kind").get<std::string>()
+                         : "";
+            static const char* kinds[] = {"return-code",    "ioctl-fail",      "delay",
+                                          "close-no-reply", "close-mid-reply", "refuse"};
+            if (std::none_of(std::begin(kinds), std::end(kinds),
+                             [&](const char* k) { return f.kind == k; }))
+                return fail("unknown fault kind '" + f.kind + "'");
+            long value = f.kind == "ioctl-fail" ? 5 : f.kind == "return-code" ? 0x42 : 0;
+            long u = -1, c = -1, count = 0;
+            if (!GetInt(req, "value", 0, 0x7FFFFFFF, &value, &err) ||
+                !GetInt(req, "unit", -1, kUnitsPerPort - 1, &u, &err) ||
+                !GetInt(req, "inband_cmd", -1, 255, &c, &err) ||
+                !GetInt(req, "count", 0, 1000000, &count, &err))
+                return fail(err);
+            if (f.kind == "return-code" && value > 0xFFFF)
+                return fail("an in-band error code has 16 bits");
+            if (f.kind == "ioctl-fail" && value == 0)
+                return fail("a failure needs a non-zero value");
+            if (req.contains("match")) {
+                f.match = req.at("match").is_string() ? req.at("match").get<std::string>() : "";
+                if (f.match != "any" && f.match != "inband" && f.match != "event")
+                    return fail("'match' is any, inband or event");
+            }
+            f.value = static_cast<uint32_t>(value);
+            f.unit = static_cast<int>(u);
+            f.cmd = static_cast<int>(c);
+            f.remaining = static_cast<int>(count);
+            f.id = nextFaultId_++;
+            if (f.kind == "refuse") {
+                p.refusing = true;
+                changes.push_back({static_cast<int>(port), true, true});
+            }
+            p.faults.push_back(f);
+            reply = {{"ok", true}, {"id", f.id}};
+        } else if (cmd == "fault-clear") {
+            long id = -1;
+            if (!GetInt(req, "id", -1, 0x7FFFFFFF, &id, &err)) return fail(err);
+            bool anyPort = !req.contains("port");
+            if (!anyPort && !portOf(&port, true)) return fail(err);
+            size_t cleared = 0;
+            for (auto& [n, p] : ports_) {
+                if (!anyPort && n != port) continue;
+                size_t before = p.faults.size();
+                std::erase_if(p.faults, [&](const Fault& f) { return id < 0 || f.id == id; });
+                cleared += before - p.faults.size();
+                bool refusing = std::any_of(p.faults.begin(), p.faults.end(),
+                                            [](const Fault& f) { return f.kind == "refuse"; });
+                if (p.refusing && !refusing) {
+                    p.refusing = false;
+                    changes.push_back({n, true, false});
+                }
+            }
+            reply = {{"ok", true}, {"cleared", cleared}};
+        } else if (cmd == "scenario") {
+            if (req.contains("enabled")) {
+                if (!req.at("enabled").is_boolean()) return fail("'enabled' is true or false");
+                scenarioOn_ = req.at("enabled").get<bool>();
+            }
+            long lo = scenarioMinMs_, hi = scenarioMaxMs_;
+            if (!GetInt(req, "min_interval_ms", 10, 86400000, &lo, &err) ||
+                !GetInt(req, "max_interval_ms", 10, 86400000, &hi, &err))
+                return fail(err);
+            scenarioMinMs_ = static_cast<uint32_t>(lo);
+            scenarioMaxMs_ = static_cast<uint32_t>(std::max(lo, hi));
+            reply = {{"ok", true}};
+        } else {
+            return fail("unknown command '" + cmd + "'");
+        }
+    }
+    for (const Change& c : changes)
+        if (listener_) listener_(c.port, c.exists, c.refusing);
+    return reply;
+}
+
+}  // namespace sim
