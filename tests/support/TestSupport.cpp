@@ -1,15 +1,18 @@
 #include "support/TestSupport.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -21,15 +24,22 @@ namespace fs = std::filesystem;
 namespace testing_support {
 
 TempDir::TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "pellomar-test-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    char* p = mkdtemp(buf.data());
-    if (p == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
-        return;
+    // A fresh name under the temporary directory; created exclusively, so never shared.
+    std::random_device rd;
+    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd());
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "pellomar-test-%016llx",
+                      static_cast<unsigned long long>(gen()));
+        fs::path p = base / name;
+        if (fs::create_directory(p, ec) && !ec) {
+            path_ = p.string();
+            return;
+        }
     }
-    path_ = p;
+    ADD_FAILURE() << "cannot create a temporary folder";
 }
 
 TempDir::~TempDir() {
@@ -131,6 +141,8 @@ gui::Bytes RecvUntilClose(plat::SockFd s, int timeoutMs, bool* closed) {
     }
 }
 
+#ifndef _WIN32
+
 ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !reaped_) {
         kill(pid_, SIGKILL);
@@ -207,10 +219,6 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out, std::stri
     return code;
 }
 
-std::string BinPath(const std::string& name) {
-    return std::string(PELLOMAR_BIN_DIR) + "/" + name;
-}
-
 }  // namespace testing_support
 
 namespace testing_support {
@@ -272,6 +280,16 @@ bool AgentProcess::Start(const std::vector<std::string>& companions, const std::
 int AgentProcess::Stop(std::chrono::milliseconds timeout) {
     proc_.Signal(SIGTERM);
     return proc_.Wait(timeout);
+}
+
+}  // namespace testing_support
+
+#endif  // _WIN32
+
+namespace testing_support {
+
+std::string BinPath(const std::string& name) {
+    return std::string(PELLOMAR_BIN_DIR) + "/" + name;
 }
 
 }  // namespace testing_support
