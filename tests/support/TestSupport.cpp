@@ -55,7 +55,12 @@ ServerDirScope::~ServerDirScope() {
     SetServerDir("");
 }
 std::string ServerDirScope::Log() const {
-    return ReadFile(dir_.File("ServerLog.txt"));
+    std::string text = ReadFile(dir_.File("ServerLog.txt"));
+    std::string out;
+    out.reserve(text.size());
+    for (size_t k = 0; k < text.size(); ++k)
+        if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) out += text[k];
+    return out;
 }
 
 gui::Endpoint TestServer() {
@@ -141,7 +146,11 @@ gui::Bytes RecvUntilClose(plat::SockFd s, int timeoutMs, bool* closed) {
     }
 }
 
+}  // namespace testing_support
+
 #ifndef _WIN32
+
+namespace testing_support {
 
 ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !reaped_) {

@@ -35,7 +35,8 @@ class ServerDirScope {
     ~ServerDirScope();
     const std::string& path() const { return dir_.path(); }
     std::string File(const std::string& name) const { return dir_.File(name); }
-    // The log's content so far ("" when there is none).
+    // The log's content so far ("" when there is none), with the host's CR LF line ends read
+    // as LF.
     std::string Log() const;
 
   private:

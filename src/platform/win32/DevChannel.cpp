@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace plat {
 
 namespace {
@@ -37,8 +39,13 @@ bool DevOpen(const char* devName, const char*, DevHandle& out, int* sysErr) {
     return true;
 }
 
-bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize, uint32_t,
-                  uint32_t, int, int* sysErr) {
+bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
+                  uint32_t sendLen, uint32_t, int, int* sysErr, uint32_t* touchedLen,
+                  const uint8_t* sendData) {
+    // The driver gets (and may write) the whole block.
+    if (touchedLen != nullptr) *touchedLen = blockSize;
+    if (sendData != nullptr && sendLen > 28 && sendLen <= blockSize)
+        std::memcpy(block + 28, sendData, sendLen - 28);
     DWORD returned = 0;
     // Synchronous; the driver bounds the wait by the block's own Timeout field.
     if (!DeviceIoControl(H(dev.h_), ioctlCode, block, blockSize, block, blockSize, &returned,

@@ -15,6 +15,16 @@ SOCKET S(SockFd s) {
     return static_cast<SOCKET>(s);
 }
 
+// Every call that makes a socket first makes sure the library is initialised (programs other
+// than the agent, the tests among them, need not call SockStartup themselves).
+void EnsureStartup() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(0x0202, &data) == 0;
+    }();
+    (void)started;
+}
+
 void SetErr(char* err, size_t cap, const char* what, int e) {
     if (err != nullptr && cap > 0) std::snprintf(err, cap, "%s: Winsock error %d", what, e);
 }
@@ -45,6 +55,7 @@ bool SockStartup(uint16_t version) {
 }
 
 SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_t errCap) {
+    EnsureStartup();
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
         SetErr(err, errCap, "socket", WSAGetLastError());
@@ -87,7 +98,7 @@ uint16_t SockLocalPort(SockFd sock) {
 }
 
 SockFd SockTcpConnect(const char* host, uint16_t port, int timeoutMs, char* err, size_t errCap) {
-    SockStartup(0x0202);
+    EnsureStartup();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -180,7 +191,7 @@ sockaddr_in V4(uint32_t addr, uint16_t port) {
 
 SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t errCap) {
     if (inUse != nullptr) *inUse = false;
-    SockStartup(0x0202);
+    EnsureStartup();
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET) {
         SetErr(err, errCap, "socket", WSAGetLastError());
@@ -252,7 +263,7 @@ bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap)
         if (err != nullptr && errCap > 0) std::snprintf(err, errCap, "empty address");
         return false;
     }
-    SockStartup(0x0202);
+    EnsureStartup();
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
@@ -269,7 +280,7 @@ bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap)
 
 bool SockHostName(char* buf, size_t cap) {
     if (buf == nullptr || cap == 0) return false;
-    SockStartup(0x0202);
+    EnsureStartup();
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0) {
         buf[0] = '\0';
