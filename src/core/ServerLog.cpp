@@ -5,8 +5,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/FileHandle.h"
-
 char ServerDir[plat::SRV_PATH_MAX];
 
 namespace {
@@ -53,9 +51,7 @@ void SrvLog(const char* format, ...) {
     if (!ServerDirPath(path, sizeof path, "ServerLog.txt")) return;
 
     std::lock_guard<std::mutex> lock(g_logLock);
-    FileHandle f(path, "a");
-    if (!f) return;
-    std::fputs(text, f.get());
+    plat::AppendTextToFile(path, text, std::strlen(text));
 }
 
 void StdOutMsg(const char* format, ...) {

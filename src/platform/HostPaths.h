@@ -45,6 +45,12 @@ int64_t NowSeconds();
 // Blocks the calling thread for `ms` milliseconds.
 void SleepMs(uint32_t ms);
 
+// Appends `len` bytes of `text` to the file `path` (created when missing), in text mode: line
+// ends become CR LF on Windows. The file is opened and closed by the call. Returns false when it
+// cannot be opened or not all bytes were written. Thread-safe; appends of one call are not
+// mixed with those of other calls only when the caller serialises them.
+bool AppendTextToFile(const char* path, const char* text, size_t len);
+
 // Renames `from` to `to`, replacing `to` if it exists, in one step where the host allows it.
 // Returns false (and leaves `to` as it was) on failure.
 bool ReplaceFile(const char* from, const char* to);

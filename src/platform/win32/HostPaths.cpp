@@ -52,6 +52,13 @@ void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
 
+bool AppendTextToFile(const char* path, const char* text, size_t len) {
+    std::FILE* f = std::fopen(path, "a");
+    if (f == nullptr) return false;
+    bool ok = std::fwrite(text, 1, len, f) == len;
+    return std::fclose(f) == 0 && ok;
+}
+
 bool ReplaceFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
