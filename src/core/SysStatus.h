@@ -40,3 +40,6 @@ constexpr uint8_t SYSFAIL_EVENT_EMPTY = 0x36;
 constexpr uint8_t SYSFAIL_CFGCODE_UNKNOWN = 0x60;
 constexpr uint8_t SYSFAIL_CTLR_INDEX_EMPTY = 0x61;
 constexpr uint8_t SYSFAIL_MAIL_INDEX_ERR = 0x70;
+constexpr uint8_t SYSFAIL_CFG_TEXT_TOO_LONG = 0x62;   // text longer than its slot or item holds
+constexpr uint8_t SYSFAIL_CFG_REQ_LENGTH_ERR = 0x63;  // body shorter than the bytes its code reads
+constexpr uint8_t SYSFAIL_CFG_TEXT_BAD_CHAR = 0x64;   // a blank or control character in a text

@@ -1,0 +1,221 @@
+// pellomar-cli's configuration commands against a stand-in agent on loopback that answers every
+// request as the test says: failure replies become clear messages and exit status 1, and a bad
+// command line gets exit status 2 before anything is sent.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "support/TestSupport.h"
+
+using namespace testing_support;
+using gui::Bytes;
+
+namespace {
+
+// A stand-in agent: accepts connections on 127.0.0.1 (a free port), reads one framed request
+// from each and sends the framed reply `answer` gives (no reply for an empty one), then closes.
+class CannedAgent {
+  public:
+    explicit CannedAgent(std::function<Bytes(const Bytes&)> answer) : answer_(std::move(answer)) {
+        char err[128];
+        listen_ = plat::SockTcpListen(0x7F000001, 0, 16, err, sizeof err);
+        EXPECT_NE(listen_, plat::kInvalidSock) << err;
+        port_ = plat::SockLocalPort(listen_);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~CannedAgent() {
+        stop_ = true;
+        char err[128];
+        plat::SockClose(plat::SockTcpConnect("127.0.0.1", port_, 2000, err, sizeof err));
+        thread_.join();
+        plat::SockClose(listen_);
+    }
+    uint16_t port() const { return port_; }
+    std::vector<Bytes> Requests() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return requests_;
+    }
+
+  private:
+    static bool RecvAll(plat::SockFd s, uint8_t* p, size_t n) {
+        while (n > 0) {
+            int got = plat::SockRecvTimeout(s, p, static_cast<int>(n), 5000);
+            if (got <= 0) return false;
+            p += got;
+            n -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+    void Serve() {
+        for (int served = 0; served < 1000; ++served) {
+            plat::SockFd s = plat::SockAccept(listen_);
+            if (stop_) {
+                plat::SockClose(s);
+                return;
+            }
+            if (s == plat::kInvalidSock) continue;
+            uint8_t head[5];
+            if (RecvAll(s, head, 5)) {
+                Bytes body(GetLe32(head + 1));
+                if (body.size() < 4096 && RecvAll(s, body.data(), body.size())) {
+                    {
+                        std::lock_guard<std::mutex> lock(mu_);
+                        requests_.push_back(body);
+                    }
+                    Bytes reply = answer_(body);
+                    if (!reply.empty()) SendAll(s, gui::Frame(reply));
+                }
+            }
+            plat::SockClose(s);
+        }
+    }
+    static uint32_t GetLe32(const uint8_t* p) {
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    }
+
+    std::function<Bytes(const Bytes&)> answer_;
+    plat::SockFd listen_ = plat::kInvalidSock;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mu_;
+    std::vector<Bytes> requests_;
+};
+
+int Cli(uint16_t port, std::vector<std::string> args, std::string* out, std::string* err) {
+    args.insert(args.begin(), {BinPath("pellomar-cli"), "--port", std::to_string(port)});
+    return RunProgram(args, out, err, std::chrono::seconds(60));
+}
+
+// The failure reply of a configuration request.
+Bytes Fail(const Bytes& req, uint8_t status) {
+    return {2, 2, req.size() > 2 ? req[2] : uint8_t{0}, status};
+}
+
+TEST(ConfigCli, FailureRepliesGiveAClearMessageAndExitStatus1) {
+    struct Case {
+        std::vector<std::string> args;
+        std::function<Bytes(const Bytes&)> answer;
+        const char* message;
+    } cases[] = {
+        {{"mail", "list"},
+         [](const Bytes& r) { return Fail(r, 0x70); },
+         "failure reply to configuration code 2: status 0x70, slot out of range"},
+        {{"mail", "set", "0", "a@example.com"},
+         [](const Bytes& r) { return Fail(r, 0x62); },
+         "status 0x62, the text is longer than the agent stores"},
+        {{"mail", "clear", "4"}, [](const Bytes& r) { return Fail(r, 0x70); }, "status 0x70"},
+        {{"mail", "server"},
+         [](const Bytes& r) { return Fail(r, 0x60); },
+         "failure reply to configuration code 5: status 0x60, the agent does not know this "
+         "configuration code"},
+        {{"mail", "server", "set", "6", "x"},
+         [](const Bytes& r) { return Fail(r, 0x64); },
+         "status 0x64"},
+        {{"mail", "enable", "on"}, [](const Bytes& r) { return Fail(r, 0x63); }, "status 0x63"},
+        {{"controllers"},
+         [](const Bytes& r) { return Fail(r, 0x60); },
+         "failure reply to configuration code 3: status 0x60"},
+        // A reply of another code, or one cut short, is no answer.
+        {{"mail", "enable", "off"},
+         [](const Bytes&) {
+             return Bytes{2, 2, 13, 0x50};
+         },
+         "unexpected reply to configuration code 14: 0202"},
+        {{"mail", "list"},
+         [](const Bytes& r) { return Bytes{2, 2, r[2], 0x50, r[4], 9, 'a'}; },
+         "unexpected reply to configuration code 2"},
+        {{"mail", "server"}, [](const Bytes&) { return Bytes{}; }, "pellomar-cli: 127.0.0.1:"},
+        // Every slot: no controller has it.
+        {{"clear-events", "SN-NOBODY"},
+         [](const Bytes& r) { return Fail(r, 0x61); },
+         "no live controller has the serial number 'SN-NOBODY'; nothing was cleared"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+        CannedAgent agent(c.answer);
+        std::string out, err;
+        EXPECT_EQ(Cli(agent.port(), c.args, &out, &err), 1) << out << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+}
+
+TEST(ConfigCli, ControllersThatVanishAfterTheCountAreShownAsGone) {
+    CannedAgent agent([](const Bytes& r) -> Bytes {
+        if (r[2] == 3) return {2, 2, 3, 0x50, 2};
+        if (r[2] == 4 && r[4] == 1) return Fail(r, 0x61);
+        if (r[2] == 4) {
+            Bytes b = {2, 2, 4, 0x50, 'S', 'N', '-', 'A'};
+            b.resize(23, 0);
+            return b;
+        }
+        Bytes b(112, 0);  // code 18 of number 0
+        const std::string text = "Server:0@1SN-A@2LocalHost@3-1@42@5R 1@6V2@71aGuiSrvEnd";
+        b[1] = 2;
+        b[2] = 18;
+        b[3] = 0x50;
+        b[5] = 1;
+        std::copy(text.begin(), text.end(), b.begin() + 6);
+        return b;
+    });
+    std::string out, err;
+    ASSERT_EQ(Cli(agent.port(), {"controllers"}, &out, &err), 0) << err;
+    EXPECT_EQ(out,
+              "2 controllers\n"
+              "NO  SERIAL                  HOST       IDENT95  IDENT107  MODEL  FIRMWARE  PAGE20\n"
+              "0   SN-A                    LocalHost  -1       2         R 1    V2        1a\n"
+              "1   (gone since the count)\n");
+}
+
+TEST(ConfigCli, BadCommandLinesExitWith2AndSendNothing) {
+    const std::string long128(128, 'a'), long64(64, 'b');
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"mail"}, "usage: pellomar-cli mail list"},
+        {{"mail", "bogus"}, "usage: pellomar-cli mail set SLOT ADDRESS"},
+        {{"mail", "list", "extra"}, "usage:"},
+        {{"mail", "set", "12", "a@b"}, "SLOT is a number from 0 to 11, not '12'"},
+        {{"mail", "set", "-1", "a@b"}, "SLOT is a number from 0 to 11"},
+        {{"mail", "set", "x", "a@b"}, "SLOT is a number from 0 to 11"},
+        {{"mail", "set", "0"}, "usage:"},
+        {{"mail", "set", "0", ""}, "use 'mail clear 0'"},
+        {{"mail", "set", "0", "a b@c"}, "may not contain blanks or control characters"},
+        {{"mail", "set", "0", long128}, "has 128 characters; the agent stores at most 127"},
+        {{"mail", "clear", "12"}, "SLOT is a number from 0 to 11"},
+        {{"mail", "server", "set", "5", "TRUE"}, "item 5 is the mail switch: use 'mail enable"},
+        {{"mail", "server", "set", "7", "x"}, "ITEM is 1, 2, 3, 4 or 6, not '7'"},
+        {{"mail", "server", "set", "0", "x"}, "ITEM is 1, 2, 3, 4 or 6"},
+        {{"mail", "server", "set", "1"}, "usage:"},
+        {{"mail", "server", "set", "1", long128}, "item 1 has 128 characters"},
+        {{"mail", "server", "set", "3", long64},
+         "item 3 has 64 characters; the agent stores at most 63"},
+        {{"mail", "server", "set", "6", long64}, "at most 63"},
+        {{"mail", "server", "set", "4", "pass word"}, "item 4 may not contain blanks"},
+        {{"mail", "server", "bogus"}, "usage:"},
+        {{"mail", "enable", "maybe"}, "usage: pellomar-cli mail enable on|off"},
+        {{"mail", "enable"}, "usage:"},
+        {{"controllers", "extra"}, "usage: pellomar-cli controllers"},
+        {{"clear-events"}, "usage: pellomar-cli clear-events SERIAL"},
+        {{"clear-events", ""}, "a serial number has 1 to 19 characters"},
+        {{"clear-events", "SN-01234567890123456"}, "a serial number has 1 to 19 characters"},
+    };
+    CannedAgent agent([](const Bytes& r) { return Fail(r, 0x60); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::string out, err;
+        EXPECT_EQ(Cli(agent.port(), c.args, &out, &err), 2) << out << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+    EXPECT_TRUE(agent.Requests().empty());
+}
+
+}  // namespace

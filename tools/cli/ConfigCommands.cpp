@@ -1,0 +1,443 @@
+// controllers, mail, clear-events: the configuration requests (type 2).
+// doc/protocol-config.md describes the codes these commands send.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CliCommands.h"
+#include "controller/CtlrDefs.h"
+#include "core/SysStatus.h"
+#include "guiserver/SrvConfigReq.h"
+#include "mail/MailConfig.h"
+
+namespace {
+
+// What a failure status of a configuration request means to the user.
+const char* StatusMeaning(uint8_t status) {
+    switch (status) {
+        case SYSFAIL_CFGCODE_UNKNOWN:
+            return "the agent does not know this configuration code";
+        case SYSFAIL_CTLR_INDEX_EMPTY:
+            return "no live controller at that number";
+        case SYSFAIL_MAIL_INDEX_ERR:
+            return "slot out of range (the agent has slots 0 to 11)";
+        case SYSFAIL_CFG_TEXT_TOO_LONG:
+            return "the text is longer than the agent stores";
+        case SYSFAIL_CFG_REQ_LENGTH_ERR:
+            return "the agent found the request shorter than its length byte";
+        case SYSFAIL_CFG_TEXT_BAD_CHAR:
+            return "the agent refuses blanks and control characters in the text";
+        default:
+            return "refused";
+    }
+}
+
+// One configuration request. True when the agent answered with a reply of this code, its
+// status 0x50 and at least `minLen` bytes; otherwise prints why (a failure reply with its
+// meaning) and returns false.
+bool ConfigExchange(const CliContext& ctx, int8_t code, const gui::Bytes& data, size_t minLen,
+                    gui::Reply* r) {
+    if (!CliExchange(ctx, gui::ConfigRequest(static_cast<uint8_t>(code), data), r)) return false;
+    const gui::Bytes& b = r->body;
+    uint8_t status = 0;
+    if (gui::IsFailureReply(b, &status)) {
+        CliFail("failure reply to configuration code %d: status 0x%02x, %s", code, status,
+                StatusMeaning(status));
+        return false;
+    }
+    if (b.size() < minLen || b.size() < 4 || b[1] != 0x02 || b[2] != static_cast<uint8_t>(code) ||
+        b[3] != SYS_SUCCESS) {
+        CliFail("unexpected reply to configuration code %d: %s", code, gui::Hex(b).c_str());
+        return false;
+    }
+    return true;
+}
+
+// A text from the agent made safe to print: control characters and bytes of 0x7f and above
+// are shown as \xNN.
+std::string Printable(const uint8_t* p, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] < 0x20 || p[i] >= 0x7f) {
+            char tmp[8];
+            std::snprintf(tmp, sizeof tmp, "\\x%02x", p[i]);
+            s += tmp;
+        } else {
+            s += static_cast<char>(p[i]);
+        }
+    }
+    return s;
+}
+
+// The text of `n` bytes at `p` up to a NUL.
+std::string CText(const uint8_t* p, size_t n) {
+    size_t len = 0;
+    while (len < n && p[len] != 0)
+        ++len;
+    return Printable(p, len);
+}
+
+bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (*end != '\0' || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+// A text the agent can store in a slot or item of `maxChars` characters and read back from its
+// file: no blanks, no control characters. Prints why not and returns false.
+bool CheckStoredText(const std::string& what, const std::string& text, size_t maxChars) {
+    if (text.size() > maxChars) {
+        std::fprintf(stderr, "pellomar-cli: %s has %zu characters; the agent stores at most %zu\n",
+                     what.c_str(), text.size(), maxChars);
+        return false;
+    }
+    for (unsigned char c : text) {
+        if (c <= 0x20 || c == 0x7f) {
+            std::fprintf(stderr,
+                         "pellomar-cli: %s may not contain blanks or control characters (the "
+                         "agent's files keep one word per line)\n",
+                         what.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Prints rows as a table: each column as wide as its widest cell, two blanks between columns.
+void PrintTable(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<size_t> width;
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (width.size() <= i) width.push_back(0);
+            width[i] = std::max(width[i], row[i].size());
+        }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) line += std::string(width[i] - row[i].size() + 2, ' ');
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+// ---- controllers ----
+
+// The fields of a code-18 description: "Server:" number "@1" serial "@2" host "@3" ident95 "@4"
+// ident107 "@5" model "@6" firmware "@7" page-20 byte (hex) "GuiSrvEnd".
+struct CtlrDescription {
+    std::string number, serial, host, ident95, ident107, model, firmware, page20;
+};
+
+bool ParseDescription(const std::string& text, CtlrDescription* d) {
+    const std::string prefix = "Server:", suffix = "GuiSrvEnd";
+    if (text.rfind(prefix, 0) != 0 || text.size() < prefix.size() + suffix.size() ||
+        text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::string body =
+        text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+    std::string* fields[] = {&d->number,   &d->serial, &d->host,     &d->ident95,
+                             &d->ident107, &d->model,  &d->firmware, &d->page20};
+    size_t pos = 0;
+    for (int k = 1; k <= 7; ++k) {
+        const std::string marker = "@" + std::to_string(k);
+        size_t at = body.find(marker, pos);
+        if (at == std::string::npos) return false;
+        *fields[k - 1] = body.substr(pos, at - pos);
+        pos = at + marker.size();
+    }
+    d->page20 = body.substr(pos);
+    return true;
+}
+
+int RunControllers(const CliContext& ctx) {
+    if (!ctx.args.empty()) return CliUsage("controllers");
+    gui::Reply r;
+    if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_COUNT, {}, 5, &r)) return CLI_FAIL;
+    const unsigned count = r.body[4];
+    std::printf("%u controller%s\n", count, count == 1 ? "" : "s");
+    if (count == 0) return CLI_OK;
+
+    std::vector<std::vector<std::string>> rows = {
+        {"NO", "SERIAL", "HOST", "IDENT95", "IDENT107", "MODEL", "FIRMWARE", "PAGE20"}};
+    std::vector<std::string> unparsed;
+    // The rescan numbers the controllers from 0 upwards.
+    for (unsigned n = 0; n < count && n < MAX_CTLR_NUM; ++n) {
+        const uint8_t no = static_cast<uint8_t>(n);
+        std::vector<std::string> row = {std::to_string(n)};
+        gui::Reply sn;
+        if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, no}), &sn))
+            return CLI_FAIL;
+        uint8_t status = 0;
+        if (gui::IsFailureReply(sn.body, &status) && status == SYSFAIL_CTLR_INDEX_EMPTY) {
+            row.push_back("(gone since the count)");
+            rows.push_back(row);
+            continue;
+        }
+        if (gui::IsFailureReply(sn.body, &status) || sn.body.size() < 23 ||
+            sn.body[3] != SYS_SUCCESS)
+            return CliFail("unexpected reply to configuration code 4: %s",
+                           gui::Hex(sn.body).c_str());
+        row.push_back(CText(sn.body.data() + 4, CTLR_SN_SIZE - 1));
+
+        if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, no}, CFG_CTRL_INFO_REPLY_SIZE, &r))
+            return CLI_FAIL;
+        if (r.body[5] != 1) {
+            row.push_back("(gone since the count)");
+            rows.push_back(row);
+            continue;
+        }
+        const std::string text = CText(r.body.data() + CFG_CTRL_INFO_TEXT_OFF,
+                                       CFG_CTRL_INFO_REPLY_SIZE - CFG_CTRL_INFO_TEXT_OFF);
+        CtlrDescription d;
+        if (ParseDescription(text, &d)) {
+            for (const std::string* f :
+                 {&d.host, &d.ident95, &d.ident107, &d.model, &d.firmware, &d.page20})
+                row.push_back(*f);
+        } else {
+            row.push_back("(see below)");
+            unparsed.push_back(std::to_string(n) + ": " + text);
+        }
+        rows.push_back(row);
+    }
+    PrintTable(rows);
+    for (const std::string& u : unparsed)
+        std::printf("description %s\n", u.c_str());
+    return CLI_OK;
+}
+
+// ---- mail ----
+
+constexpr size_t kAddrChars = MAIL_ADDR_SIZE - 1;
+
+bool ParseSlot(const std::string& s, uint8_t* slot) {
+    long v = 0;
+    if (!ParseNumber(s, 0, MAX_MIS_SZ - 1, &v)) {
+        std::fprintf(stderr, "pellomar-cli: SLOT is a number from 0 to %d, not '%s'\n",
+                     MAX_MIS_SZ - 1, s.c_str());
+        return false;
+    }
+    *slot = static_cast<uint8_t>(v);
+    return true;
+}
+
+int MailList(const CliContext& ctx) {
+    std::vector<std::vector<std::string>> rows = {{"SLOT", "ADDRESS"}};
+    for (uint8_t slot = 0; slot < MAX_MIS_SZ; ++slot) {
+        gui::Reply r;
+        if (!ConfigExchange(ctx, CFGCODE_GET_MAIL_ADDR, {0, slot}, 6, &r)) return CLI_FAIL;
+        const size_t len = r.body[5];
+        if (r.body.size() < 6 + len)
+            return CliFail("unexpected reply to configuration code 2: %s",
+                           gui::Hex(r.body).c_str());
+        const std::string text(r.body.begin() + 6, r.body.begin() + 6 + static_cast<long>(len));
+        std::string shown;
+        if (text == MAIL_ADDR_EMPTY_TEXT)
+            shown = "(empty)";
+        else if (text == MAIL_NULL_TEXT)
+            shown = "NULL (receives no mail)";
+        else
+            shown = Printable(r.body.data() + 6, len);
+        rows.push_back({std::to_string(slot), shown});
+    }
+    PrintTable(rows);
+    return CLI_OK;
+}
+
+int MailSet(const CliContext& ctx) {
+    uint8_t slot = 0;
+    if (ctx.args.size() != 3 || !ParseSlot(ctx.args[1], &slot)) return CliUsage("mail");
+    const std::string& addr = ctx.args[2];
+    if (addr.empty()) {
+        std::fprintf(stderr, "pellomar-cli: an empty address: use 'mail clear %u'\n", slot);
+        return CLI_USAGE;
+    }
+    if (!CheckStoredText("an address", addr, kAddrChars)) return CLI_USAGE;
+    gui::Bytes data = {static_cast<uint8_t>(addr.size() + 1), slot};
+    data.insert(data.end(), addr.begin(), addr.end());
+    gui::Reply r;
+    if (!ConfigExchange(ctx, CFGCODE_UPDATE_MAIL_ADDR, data, 4, &r)) return CLI_FAIL;
+    std::printf("slot %u: %s\n", slot, addr.c_str());
+    return CLI_OK;
+}
+
+int MailClear(const CliContext& ctx) {
+    uint8_t slot = 0;
+    if (ctx.args.size() != 2 || !ParseSlot(ctx.args[1], &slot)) return CliUsage("mail");
+    gui::Reply r;
+    if (!ConfigExchange(ctx, CFGCODE_CLEAR_MAIL_ADDR, {0, slot}, 4, &r)) return CLI_FAIL;
+    std::printf("slot %u: (empty)\n", slot);
+    return CLI_OK;
+}
+
+struct ServerItem {
+    int no;               // 1 to 6 as the user numbers them
+    const char* purpose;  // what the item is for
+    int8_t getCode;       // 0: read through code 13 (the switch)
+    int8_t setCode;       // 0: set through 'mail enable'
+    size_t maxChars;
+};
+
+const ServerItem kItems[] = {
+    {1, "SMTP server (host or host:port)", CFGCODE_GET_MAILSRV_1, CFGCODE_SET_MAILSRV_1,
+     MAIL_SRV_LONG_SIZE - 1},
+    {2, "sender address", CFGCODE_GET_MAILSRV_2, CFGCODE_SET_MAILSRV_2, MAIL_SRV_LONG_SIZE - 1},
+    {3, "SMTP user (NULL: no authentication)", CFGCODE_GET_MAILSRV_3, CFGCODE_SET_MAILSRV_3,
+     MAIL_SRV_SHORT_SIZE - 1},
+    {4, "SMTP password", CFGCODE_GET_MAILSRV_4, CFGCODE_SET_MAILSRV_4, MAIL_SRV_SHORT_SIZE - 1},
+    {5, "mail switch", 0, 0, 0},
+    {6, "stored only (not used for mail)", CFGCODE_GET_MAILSRV_6, CFGCODE_SET_MAILSRV_6,
+     MAIL_SRV_SHORT_SIZE - 1},
+};
+
+int MailServerGet(const CliContext& ctx, bool showPassword) {
+    std::vector<std::vector<std::string>> rows = {{"ITEM", "FOR", "VALUE"}};
+    for (const ServerItem& item : kItems) {
+        gui::Reply r;
+        std::string value;
+        if (item.getCode == 0) {
+            if (!ConfigExchange(ctx, CFGCODE_GET_MAIL_ENABLE, {}, 5, &r)) return CLI_FAIL;
+            value = r.body[4] == 1 ? "on" : "off";
+        } else {
+            if (!ConfigExchange(ctx, item.getCode, {}, 5, &r)) return CLI_FAIL;
+            const size_t len = r.body[4];
+            if (r.body.size() < 5 + len)
+                return CliFail("unexpected reply to configuration code %d: %s", item.getCode,
+                               gui::Hex(r.body).c_str());
+            const std::string text(r.body.begin() + 5, r.body.begin() + 5 + static_cast<long>(len));
+            if (text.empty())
+                value = "(empty)";
+            else if (text == MAIL_NULL_TEXT)
+                value = "NULL (none)";
+            else if (item.no == 4 && !showPassword)
+                value = "******** (--show-password shows it)";
+            else
+                value = Printable(r.body.data() + 5, len);
+        }
+        rows.push_back({std::to_string(item.no), item.purpose, value});
+    }
+    PrintTable(rows);
+    return CLI_OK;
+}
+
+int MailServerSet(const CliContext& ctx) {
+    long no = 0;
+    if (ctx.args.size() != 4 || !ParseNumber(ctx.args[2], 1, 6, &no)) {
+        if (ctx.args.size() == 4)
+            std::fprintf(stderr, "pellomar-cli: ITEM is 1, 2, 3, 4 or 6, not '%s'\n",
+                         ctx.args[2].c_str());
+        return CliUsage("mail");
+    }
+    const ServerItem& item = kItems[no - 1];
+    if (item.setCode == 0) {
+        std::fprintf(stderr, "pellomar-cli: item 5 is the mail switch: use 'mail enable on|off'\n");
+        return CLI_USAGE;
+    }
+    const std::string& text = ctx.args[3];
+    if (!CheckStoredText("item " + std::to_string(no), text, item.maxChars)) return CLI_USAGE;
+    gui::Bytes data = {static_cast<uint8_t>(text.size())};
+    data.insert(data.end(), text.begin(), text.end());
+    gui::Reply r;
+    if (!ConfigExchange(ctx, item.setCode, data, 4, &r)) return CLI_FAIL;
+    if (no == 4)
+        std::printf("item 4 (%s) set\n", item.purpose);
+    else
+        std::printf("item %ld (%s): %s\n", no, item.purpose,
+                    text.empty() ? "(empty)" : text.c_str());
+    return CLI_OK;
+}
+
+int MailEnable(const CliContext& ctx) {
+    if (ctx.args.size() != 2 || (ctx.args[1] != "on" && ctx.args[1] != "off"))
+        return CliUsage("mail");
+    const bool on = ctx.args[1] == "on";
+    gui::Reply r;
+    if (!ConfigExchange(ctx, CFGCODE_SET_MAIL_ENABLE, {0, static_cast<uint8_t>(on ? 1 : 0)}, 4, &r))
+        return CLI_FAIL;
+    std::printf("mail is %s\n", on ? "on" : "off");
+    return CLI_OK;
+}
+
+int RunMail(const CliContext& ctx) {
+    if (ctx.args.empty()) return CliUsage("mail");
+    const std::string& sub = ctx.args[0];
+    if (sub == "list") return ctx.args.size() == 1 ? MailList(ctx) : CliUsage("mail");
+    if (sub == "set") return MailSet(ctx);
+    if (sub == "clear") return MailClear(ctx);
+    if (sub == "enable") return MailEnable(ctx);
+    if (sub == "server") {
+        std::vector<std::string> rest;
+        bool showPassword = false;
+        for (size_t i = 1; i < ctx.args.size(); ++i) {
+            if (ctx.args[i] == "--show-password")
+                showPassword = true;
+            else
+                rest.push_back(ctx.args[i]);
+        }
+        if (rest.empty() || (rest.size() == 1 && rest[0] == "get"))
+            return MailServerGet(ctx, showPassword);
+        if (rest[0] == "set" && !showPassword) return MailServerSet(ctx);
+    }
+    return CliUsage("mail");
+}
+
+// ---- clear-events ----
+
+int RunClearEvents(const CliContext& ctx) {
+    if (ctx.args.size() != 1) return CliUsage("clear-events");
+    const std::string& serial = ctx.args[0];
+    if (serial.empty() || serial.size() > CTLR_SN_SIZE - 1) {
+        std::fprintf(stderr, "pellomar-cli: a serial number has 1 to %d characters: '%s'\n",
+                     CTLR_SN_SIZE - 1, serial.c_str());
+        return CLI_USAGE;
+    }
+    // The agent compares the first 16 bytes, NUL-padded.
+    gui::Bytes sn(CTLR_SN_COMPARE, 0);
+    for (size_t i = 0; i < serial.size() && i < sn.size(); ++i)
+        sn[i] = static_cast<uint8_t>(serial[i]);
+
+    // The agent answers the same whether a controller matched or not: find it first, so that a
+    // mistyped serial number is reported.
+    int found = -1;
+    for (uint8_t n = 0; n < MAX_CTLR_NUM && found < 0; ++n) {
+        gui::Reply r;
+        if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, n}), &r)) return CLI_FAIL;
+        if (r.body.size() >= 4 + CTLR_SN_COMPARE && r.body[3] == SYS_SUCCESS &&
+            std::equal(sn.begin(), sn.end(), r.body.begin() + 4))
+            found = n;
+    }
+    if (found < 0)
+        return CliFail("no live controller has the serial number '%s'; nothing was cleared",
+                       serial.c_str());
+
+    gui::Bytes data = sn;  // bytes 3 to 18
+    gui::Reply r;
+    if (!ConfigExchange(ctx, CFGCODE_CLEAR_CTRL_EVENTS, data, 4, &r)) return CLI_FAIL;
+    std::printf("recorded events of controller %d (%s) cleared\n", found, serial.c_str());
+    return CLI_OK;
+}
+
+}  // namespace
+
+CLI_COMMAND("controllers", "controllers",
+            "rescan, then list the controllers: number, serial, description (codes 3, 4, 18)", 40,
+            &RunControllers);
+CLI_COMMAND("mail", "mail list", "the twelve mail recipient slots (code 2)", 41, &RunMail);
+CLI_COMMAND("mail", "mail set SLOT ADDRESS", "store a recipient in slot 0 to 11 (code 1)", 42,
+            &RunMail);
+CLI_COMMAND("mail", "mail clear SLOT", "empty a recipient slot (code 0)", 43, &RunMail);
+CLI_COMMAND("mail", "mail server [get] [--show-password]",
+            "the mail server items 1 to 6 (codes 5, 6, 11, 12, 13, 17)", 44, &RunMail);
+CLI_COMMAND("mail", "mail server set ITEM TEXT",
+            "set item 1 server, 2 sender, 3 user, 4 password or 6 (codes 7-10, 16)", 45, &RunMail);
+CLI_COMMAND("mail", "mail enable on|off", "switch mail notification (item 5, code 14)", 46,
+            &RunMail);
+CLI_COMMAND("clear-events", "clear-events SERIAL",
+            "forget a controller's recorded event history in the agent (code 15)", 47,
+            &RunClearEvents);
