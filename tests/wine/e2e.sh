@@ -50,6 +50,12 @@ REQUESTS=(
   "02 02 03"                                                # controller count
   "02 02 12 00 00"                                          # controller 0 described
   "02 09 01 02"                                             # undefined type: no reply
+  "02 02 01 05 00 61 40 62 63"                              # slot 0 := a@bc (saved to mail.cfg)
+  "02 02 02 00 00"                                          # slot 0 read back
+  "02 02 07 0e 31 32 37 2e 30 2e 30 2e 31 3a 32 35 32 35"   # item 1 := 127.0.0.1:2525
+  "02 02 05"                                                # item 1 read back
+  "02 02 0e 00 07"                                          # mail on
+  "02 02 0d"                                                # the switch read back
 )
 ask_all() { # output file
   : >"$1"
