@@ -7,8 +7,9 @@
 namespace mail_os {
 
 const char MAIL_SCRIPT_SUFFIX[] = ".sh";
-
-namespace {
+const char MAIL_SCRIPT_CD[] = "cd";
+const char MAIL_SCRIPT_MAILER[] = "./SendMail";
+const char MAIL_SCRIPT_REMOVE[] = "rm -f --";
 
 // One single-quoted word; a quote inside becomes '\'' (close the quotes, an escaped quote,
 // reopen them). Inside single quotes the shell gives no character a meaning.
@@ -31,32 +32,8 @@ std::string JoinPath(const char* dir, const char* name) {
     return p;
 }
 
-}  // namespace
-
-std::string FormatRecipientLines(const char* serverDir, const MailSrvSettings& srv,
-                                 const char* addr, const char* subject, const char* cwd,
-                                 const char* mailFile) {
-    std::string s = "cd ";
-    AppendQuoted(s, serverDir);
-    s += "\n./SendMail";
-    for (const char* arg :
-         {srv.MailSrvItem1, srv.MailSrvItem2, addr, subject, srv.MailSrvItem3, srv.MailSrvItem4}) {
-        s += ' ';
-        AppendQuoted(s, arg);
-    }
-    s += ' ';
-    AppendQuoted(s, JoinPath(cwd, mailFile));
-    s += '\n';
-    return s;
-}
-
-std::string FormatRemoveLine(const char* cwd, const char* mailFile, const char* scriptName) {
-    std::string s = "rm -f -- ";
-    AppendQuoted(s, cwd != nullptr ? JoinPath(cwd, mailFile) : JoinPath(".", mailFile));
-    s += ' ';
-    AppendQuoted(s, cwd != nullptr ? JoinPath(cwd, scriptName) : JoinPath(".", scriptName));
-    s += '\n';
-    return s;
+std::string RelativeName(const char* name) {
+    return JoinPath(".", name);
 }
 
 int LaunchMailScript(const char* scriptName) {

@@ -18,8 +18,10 @@
 namespace mail_os {
 
 const char MAIL_SCRIPT_SUFFIX[] = ".bat";
-
-namespace {
+// /d: the agent's folder may lie on another drive than the current directory.
+const char MAIL_SCRIPT_CD[] = "cd /d";
+const char MAIL_SCRIPT_MAILER[] = "java -classpath .\\mail.jar;.\\activation.jar;.\\ SendMail";
+const char MAIL_SCRIPT_REMOVE[] = "del /q";
 
 void AppendQuoted(std::string& out, const std::string& text) {
     out += '"';
@@ -44,33 +46,8 @@ std::string JoinPath(const char* dir, const char* name) {
     return p;
 }
 
-}  // namespace
-
-std::string FormatRecipientLines(const char* serverDir, const MailSrvSettings& srv,
-                                 const char* addr, const char* subject, const char* cwd,
-                                 const char* mailFile) {
-    // /d: the agent's folder may lie on another drive than the current directory.
-    std::string s = "cd /d ";
-    AppendQuoted(s, serverDir);
-    s += "\njava -classpath .\\mail.jar;.\\activation.jar;.\\ SendMail";
-    for (const char* arg :
-         {srv.MailSrvItem1, srv.MailSrvItem2, addr, subject, srv.MailSrvItem3, srv.MailSrvItem4}) {
-        s += ' ';
-        AppendQuoted(s, arg);
-    }
-    s += ' ';
-    AppendQuoted(s, JoinPath(cwd, mailFile));
-    s += '\n';
-    return s;
-}
-
-std::string FormatRemoveLine(const char* cwd, const char* mailFile, const char* scriptName) {
-    std::string s = "del /q ";
-    AppendQuoted(s, cwd != nullptr ? JoinPath(cwd, mailFile) : std::string(mailFile));
-    s += ' ';
-    AppendQuoted(s, cwd != nullptr ? JoinPath(cwd, scriptName) : std::string(scriptName));
-    s += '\n';
-    return s;
+std::string RelativeName(const char* name) {
+    return name;
 }
 
 int LaunchMailScript(const char* scriptName) {
