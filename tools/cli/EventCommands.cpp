@@ -162,7 +162,8 @@ int RunHistory(const CliContext& ctx) {
     const uint32_t count = GetLe32(r.body.data() + 5);
     if (count > EVENT_BIN_LIST_MAX ||
         r.body.size() != EVENT_LIST_HEADER_SIZE + uint64_t{EVENT_LIST_ENTRY_SIZE} * count)
-        return CliFail("malformed event list: %u entries in %zu bytes", count, r.body.size());
+        return CliFail("malformed event list: %u entries in %llu bytes", count,
+                       static_cast<unsigned long long>(r.body.size()));
     if (count == 0) {
         std::printf("no events recorded for %s\n", sn.c_str());
         return CLI_OK;
