@@ -1,13 +1,249 @@
 #include "events/EventPolling.h"
 
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "controller/CtlrChannel.h"
+#include "controller/CtlrTable.h"
+#include "core/ServerLog.h"
 #include "core/SysStatus.h"
+#include "events/EventRecord.h"
 #include "platform/HostPaths.h"
 
-void PollingCtlrEvent() {
-    for (;;)
-        plat::SleepMs(1000);
+namespace {
+
+EventQueue g_eventQueues[EVENT_QUEUE_SLOTS];
+// The node pools of controllers 0 to 14, linked onto their free lists once.
+EventQueueNode g_eventQueueNodes[MAX_CTLR_NUM][EVENT_QUEUE_POOL_NODES];
+std::once_flag g_eventQueuesFilled;
+
+// The sub-type as the log lines print it: widened as a signed 8-bit value.
+unsigned SubTypeForLog(int8_t t) {
+    return static_cast<unsigned>(static_cast<int>(t));
 }
 
-uint8_t HandleInBandEventReq(GuiConn&, uint8_t) {
-    return SYSFAIL_EVENT_REQ_FAIL;
+// Fetches, queues and records the pending events of live controller n until the channel
+// answers anything but SYS_SUCCESS or the slice is used up. True when the slice ended it.
+bool DrainCtlrEvents(uint8_t n) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto slice = std::chrono::milliseconds(EVENT_DRAIN_SLICE_MS);
+    for (;;) {
+        {
+            // The channel is held from reading the unit marker to the end of the recording.
+            CtlrChannelHold hold(n);
+            CtlrEventRec rec;
+            std::memset(&rec, 0, sizeof rec);
+            const uint32_t code = EventFetchCodeForUnit(SnapshotCtlrEntry(n).bUnitMark);
+            const uint8_t s =
+                CtlrDevIoControl(n, code, 0, nullptr, EVENT_REC_SIZE, &rec.event, nullptr);
+            if (s != SYS_SUCCESS) return false;
+            rec.bValid = 1;
+            rec.bCtlrNo = n;
+            EnqueueCtlrEvent(n, rec.event);
+            RecEventToFile(n, rec);
+        }
+        if (std::chrono::steady_clock::now() - start >= slice) return true;
+    }
+}
+
+uint8_t ComposeOneEvent(GuiConn& conn, uint8_t n, int8_t t) {
+    CtlrEventRec rec;
+    std::memset(&rec, 0, sizeof rec);
+    const uint8_t s = Remove_InBand_Event(n, rec);
+    if (s != SYS_SUCCESS) {
+        SrvLog("HandleInBandEventReq : Ctrl(%d), Type(%x) Remove_InBand_Event fail : %x.\n", n,
+               SubTypeForLog(t), s);
+        return SYSFAIL_EVENT_REQ_FAIL;
+    }
+    uint8_t* rep = conn.cRepBuf;
+    conn.bLargeRep = 0;
+    conn.lRepLen = EVENT_ONE_REPLY_SIZE;
+    std::memset(rep, 0, EVENT_ONE_REPLY_SIZE);
+    rep[1] = conn.cReqBuf[REQ_OFF_TYPE];
+    rep[2] = conn.cReqBuf[REQ_OFF_SN];
+    rep[3] = SYS_SUCCESS;
+    if (rec.bValid == 1) {
+        rep[4] = SYS_SUCCESS;
+        std::memcpy(rep + 5, &rec.event, EVENT_REC_SIZE);
+    } else {
+        rep[4] = SYSFAIL_EVENT_EMPTY;
+    }
+    return SYS_SUCCESS;
+}
+
+uint8_t ComposeEventList(GuiConn& conn, uint8_t n, int8_t t) {
+    uint8_t* rep = conn.cLargeRepBuf;
+    // The header and each entry are zeroed before they are written: together exactly the
+    // 9 + 70 x c bytes the reply covers, nothing of the buffer beyond them.
+    const uint32_t c = VisitEventBinLines(
+        n, EVENT_BIN_LIST_MAX, [rep](uint32_t i, const char(&text)[EVENT_BIN_LINE_MAX]) {
+            uint8_t* entry = rep + EVENT_LIST_HEADER_SIZE + EVENT_LIST_ENTRY_SIZE * i;
+            std::memset(entry, 0, EVENT_LIST_ENTRY_SIZE);
+            ComposeEventListEntry(text, entry);
+        });
+    std::memset(rep, 0, EVENT_LIST_HEADER_SIZE);
+    conn.bLargeRep = 1;
+    conn.lRepLen = EVENT_LIST_HEADER_SIZE + EVENT_LIST_ENTRY_SIZE * c;
+    rep[1] = conn.cReqBuf[REQ_OFF_TYPE];
+    rep[2] = conn.cReqBuf[REQ_OFF_SN];
+    rep[3] = SYS_SUCCESS;
+    PutLe32(rep + 5, c);
+    if (c == 0) {
+        rep[4] = SYSFAIL_EVENT_EMPTY;
+        SrvLog("HandleInBandEventReq : Ctrl(%d), Type(%x) SYSFAIL_EVENT_EMPTY.\n", n,
+               SubTypeForLog(t));
+        return SYS_SUCCESS;
+    }
+    rep[4] = SYS_SUCCESS;
+    return SYS_SUCCESS;
+}
+
+}  // namespace
+
+EventQueue* pGetEventFreeQ(uint8_t ctlrNo) {
+    if (ctlrNo >= EVENT_QUEUE_SLOTS) {
+        SrvLog("pGetEventFreeQ : bCtlrNo : %d error.\n", ctlrNo);
+        return nullptr;
+    }
+    return &g_eventQueues[ctlrNo];
+}
+
+void InitEventQueues() {
+    std::call_once(g_eventQueuesFilled, [] {
+        for (uint8_t n = 0; n < MAX_CTLR_NUM; ++n) {
+            EventQueueNode* nodes = g_eventQueueNodes[n];
+            for (uint32_t i = 0; i < EVENT_QUEUE_POOL_NODES; ++i) {
+                nodes[i].bValid = 0;
+                nodes[i].pNext = i + 1 < EVENT_QUEUE_POOL_NODES ? &nodes[i + 1] : nullptr;
+            }
+            EventQueue& q = g_eventQueues[n];
+            std::lock_guard<std::mutex> lock(q.mLock);
+            // Whatever removals did before the fill left the free list empty (no node existed).
+            nodes[EVENT_QUEUE_POOL_NODES - 1].pNext = q.pFree;
+            q.pFree = &nodes[0];
+        }
+    });
+}
+
+uint32_t CountFreeEventNodes(uint8_t ctlrNo) {
+    if (ctlrNo >= EVENT_QUEUE_SLOTS) return 0;
+    EventQueue& q = g_eventQueues[ctlrNo];
+    std::lock_guard<std::mutex> lock(q.mLock);
+    uint32_t count = 0;
+    for (const EventQueueNode* node = q.pFree; node != nullptr; node = node->pNext)
+        ++count;
+    return count;
+}
+
+bool EnqueueCtlrEvent(uint8_t ctlrNo, const CtlrEvent& event) {
+    EventQueue* q = pGetEventFreeQ(ctlrNo);
+    if (q == nullptr) return false;
+    std::lock_guard<std::mutex> lock(q->mLock);
+    // 1. The free list's head, or nothing is queued.
+    EventQueueNode* node = q->pFree;
+    if (node == nullptr) return false;
+    // 2.1. Linked at the tail; a stale last of an emptied queue is not followed.
+    if (q->pFirst == nullptr) {
+        q->pFirst = node;
+    } else {
+        q->pLast->pNext = node;
+    }
+    q->pLast = node;
+    // 2.2, 2.3.
+    q->pFree = node->pNext;
+    node->pNext = nullptr;
+    node->event = event;
+    node->bValid = 1;
+    return true;
+}
+
+uint8_t Remove_InBand_Event(uint8_t ctlrNo, CtlrEventRec& rec) {
+    // 1. No queue for numbers of 16 or more: nothing is touched.
+    EventQueue* q = pGetEventFreeQ(ctlrNo);
+    if (q == nullptr) {
+        rec.bValid = 0;
+        return SYSFAIL_EVENT_REQ_FAIL;
+    }
+    // 2.
+    if (!IsCtlrAlive(ctlrNo)) {
+        rec.bValid = 0;
+        return SYSFAIL_EVENT_NOT_ALIVE;
+    }
+    std::lock_guard<std::mutex> lock(q->mLock);
+    // 3.
+    EventQueueNode* node = q->pFirst;
+    if (node == nullptr) {
+        q->pFirst = nullptr;
+        q->pLast = nullptr;
+        rec.bValid = 0;
+        return SYS_SUCCESS;
+    }
+    // 4. last stays as it is, even when the queue is now empty.
+    q->pFirst = node->pNext;
+    node->pNext = q->pFree;
+    q->pFree = node;
+    // 5.
+    if (node->bValid == 0) {
+        rec.bValid = 0;
+        return SYSFAIL_EVENT_REQ_FAIL;
+    }
+    // 6.
+    rec.event = node->event;
+    node->bValid = 0;
+    rec.bValid = 1;
+    return SYS_SUCCESS;
+}
+
+bool SweepCtlrEvents() {
+    bool cutShort = false;
+    for (uint8_t n = 0; n < MAX_CTLR_NUM; ++n) {
+        // The state is tested once per number and sweep.
+        if (!IsCtlrAlive(n)) continue;
+        if (DrainCtlrEvents(n)) cutShort = true;
+    }
+    return cutShort;
+}
+
+void PollingCtlrEvent() {
+    InitEventQueues();
+    for (;;) {
+        if (!SweepCtlrEvents()) plat::SleepMs(EVENT_POLL_INTERVAL_MS);
+    }
+}
+
+uint8_t HandleInBandEventReq(GuiConn& conn, uint8_t ctlrNo) {
+    const int8_t t = static_cast<int8_t>(conn.cReqBuf[EVENT_REQ_OFF_SUBTYPE]);
+    switch (t) {
+        case EVENT_REQ_ONE:
+            return ComposeOneEvent(conn, ctlrNo, t);
+        case EVENT_REQ_LIST:
+            return ComposeEventList(conn, ctlrNo, t);
+        default:
+            SrvLog("HandleInBandEventReq : Ctrl(%d), Type(%x) INVALID.\n", ctlrNo,
+                   SubTypeForLog(t));
+            return SYSFAIL_EVENT_REQ_FAIL;
+    }
+}
+
+void ComposeEventListEntry(const char (&text)[EVENT_BIN_LINE_MAX], uint8_t* entry) {
+    std::memcpy(entry, text, EVENT_LIST_PREFIX_LEN);
+    // Where the hex digits start: after the serial part's backslash, the line's last one.
+    size_t hexPos = EVENT_BIN_HEX_POS;
+    const void* nul = std::memchr(text, '\0', sizeof text);
+    const size_t len =
+        nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : sizeof text;
+    for (size_t k = len; k > 0; --k)
+        if (text[k - 1] == '\\') {
+            hexPos = k;
+            break;
+        }
+    auto at = [&text](size_t k) { return k < sizeof text ? text[k] : '\0'; };
+    for (size_t j = 0; j < EVENT_LIST_EVENT_BYTES; ++j) {
+        const char pair[3] = {at(hexPos + 2 * j), at(hexPos + 2 * j + 1), '\0'};
+        const long v = std::strtol(pair, nullptr, 16);
+        entry[EVENT_LIST_PREFIX_LEN + j] = static_cast<uint8_t>(static_cast<unsigned long>(v));
+    }
+    std::memcpy(entry + EVENT_LIST_PREFIX_LEN + EVENT_LIST_EVENT_BYTES, EVENT_LIST_FILL,
+                sizeof EVENT_LIST_FILL);
 }

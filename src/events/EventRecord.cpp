@@ -187,6 +187,20 @@ bool SaveLocked(uint8_t n) {
     return false;
 }
 
+// Appends one recorded line to ServerDir/event_bin_SN.txt, so that the file holds every line
+// not yet packed and a restart loses none. Logs "FillEventBinMsg (%02d) Append %s fail.\n" when
+// the line can't be written.
+void AppendHistoryLineLocked(uint8_t n, const char* line) {
+    const CtlrNames c = GetCtlrNames(n);
+    if (!c.blAlive) return;
+    char path[plat::SRV_PATH_MAX];
+    if (!HistoryFilePath(c, "", path)) return;
+    FileHandle f(path, "a");
+    bool ok = f && std::fputs(line, f.get()) >= 0 && std::fputc('\n', f.get()) != EOF;
+    ok = f.Close() && ok;
+    if (!ok) SrvLog("FillEventBinMsg (%02d) Append %s fail.\n", n, path);
+}
+
 bool IsWordBreak(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -385,11 +399,17 @@ void MakeEventFileSn(const char* sn, char (&out)[CTLR_SN_SIZE]) {
 void FillEventBinMsg(uint8_t ctlrNo, const CtlrEvent& event, const char* prefix,
                      const char* serialPart) {
     if (ctlrNo >= EVENT_BIN_LIST_SLOTS) return;
-    AddEventBinLine(g_eventBinLists[ctlrNo], &event, prefix, serialPart, true);
-    if (GetEventBinCounts(ctlrNo).lPending < EVENT_BIN_LIST_MAX) return;
-
+    // The line goes to the list and to the end of the history file in one step of the
+    // history-file lock, so that a load never runs between the two.
     std::lock_guard<std::mutex> lock(g_historyFileLocks[ctlrNo]);
-    // A load that ran meanwhile may have packed already.
+    if (!AddEventBinLine(g_eventBinLists[ctlrNo], &event, prefix, serialPart, true)) return;
+    char line[EVENT_BIN_LINE_MAX];
+    size_t len = 0;
+    line[0] = '\0';
+    AppendText(line, sizeof line, len, prefix);
+    AppendText(line, sizeof line, len, serialPart);
+    AppendHex(line, sizeof line, len, event);
+    AppendHistoryLineLocked(ctlrNo, line);
     if (GetEventBinCounts(ctlrNo).lPending < EVENT_BIN_LIST_MAX) return;
     SrvLog("FillEventBinMsg (%02d) PackEventBinIntoFile.\n", ctlrNo);
     // The history file is emptied only once its lines are safe in the pack.

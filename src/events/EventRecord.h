@@ -8,7 +8,9 @@
 // packed into a time-stamped "event_bak_" file. doc/event-files.md describes every file.
 //
 // Files (SN = the controller's serial number as MakeEventFileSn makes it safe for a name):
-//   ServerDir/event_bin_SN.txt                 the history, one line per list line, oldest first
+//   ServerDir/event_bin_SN.txt                 the lines not yet packed, oldest first: rewritten
+//                                              by each load, appended by each event, emptied
+//                                              after each pack
 //   ServerDir/event_bak_SN_<stamp>.txt         the packs, EVENT_BIN_LIST_MAX lines each
 //   ServerDir/event_bin_SN.txt.tmp             the history's rewrite while it is being written
 //   ./event_bin_SN                             per event: date, time, serial, 64 hex digits
@@ -18,11 +20,11 @@
 //
 // Locking. Each list has its own lock, EventBinList::mLock, guarding its four fields and its
 // lines; the functions here take it themselves. Each controller also has a history-file lock
-// that orders the pack, reset, rewrite and load of that controller's files (it is taken before a
-// list lock, never while one is held). A pack and a rewrite hold the list lock while they write
-// their file, so a reader of that list may wait for one file write. The controller table lock is
-// taken only to copy an entry (SnapshotCtlrEntry) and never held with any lock of this file:
-// callers must not hold CtlrTableLock() when they call in here.
+// that orders the append, pack, reset, rewrite and load of that controller's files (it is taken
+// before a list lock, never while one is held). A pack and a rewrite hold the list lock while
+// they write their file, so a reader of that list may wait for one file write. The controller table
+// lock is taken only to copy an entry (SnapshotCtlrEntry) and never held with any lock of this
+// file: callers must not hold CtlrTableLock() when they call in here.
 #pragma once
 
 #include <cstddef>
@@ -126,7 +128,10 @@ void FormatEventBakStamp(const plat::LocalTime& t, char (&stamp)[EVENT_BAK_STAMP
 void MakeEventFileSn(const char* sn, char (&out)[CTLR_SN_SIZE]);
 
 // The history step of RecEventToFile: adds the line prefix + serialPart + hex of `event` to
-// controller ctlrNo's list; when lPending has reached EVENT_BIN_LIST_MAX, logs
+// controller ctlrNo's list and appends it to ServerDir/event_bin_SN.txt when the entry is alive
+// (a failed append is logged "FillEventBinMsg (%02d) Append %s fail.\n" and the line stays in
+// the list), so that a restart loads every line recorded since the last pack; when lPending has
+// reached EVENT_BIN_LIST_MAX, logs
 // "FillEventBinMsg (%02d) PackEventBinIntoFile.\n", packs, and when the pack succeeded logs
 // "FillEventBinMsg (%02d) ResetEventBinFile.\n" and empties the history file (unless the last
 // load was cut short, see ReloadEventBinFile). A failed pack leaves the history file and lPending

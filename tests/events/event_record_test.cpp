@@ -259,9 +259,11 @@ TEST_F(EventRecordTest, FirstEventAddsTheLineAndAppendsBothLogs) {
     EXPECT_EQ(ReadFile(Cwd(std::string("event_bin_") + kSn)), line + "\n");
     EXPECT_EQ(ReadFile(Cwd(std::string("event_") + kSn)),
               line.substr(0, EVENT_BIN_HEX_POS) + "RAID 0, Disk B5 is Online or Plugin.\n");
-    // Not mailed, and nothing written to ServerDir.
+    // Not mailed; in ServerDir the line is appended to the history file.
     EXPECT_EQ(FilesStartingWith(cwd_.path(), "event_").size(), 2u);
-    EXPECT_FALSE(testing_support::FileExists(History()));
+    EXPECT_EQ(ReadFile(History()), line + "\n");
+    EXPECT_EQ(FilesStartingWith(server_.path(), "event_"),
+              std::vector<std::string>{std::string("event_bin_") + kSn + ".txt"});
     EXPECT_TRUE(g_dispatches.empty());
 
     // A second event appends; a multi-line text carries the prefix only on its first line.
@@ -415,6 +417,26 @@ TEST_F(EventRecordTest, The1023rdEventPacksTheHistoryAndTheNextPacksNothing) {
     EXPECT_EQ(held.front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(1024));
     EXPECT_EQ(held.back().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(2));
     EXPECT_EQ(GetEventBinCounts(0).lPending, 0u);
+    // The history file holds exactly the lines not packed.
+    EXPECT_EQ(ReadFile(History()), held.front() + "\n");
+}
+
+// A restart loads what was recorded before it: the file keeps every line since the last pack.
+TEST_F(EventRecordTest, EventsRecordedSinceTheLoadComeBackAfterAReload) {
+    ASSERT_TRUE(WriteFile(History(), "old1\nold2\n"));
+    ReloadEventBinFile(0);
+    for (uint32_t i = 1; i <= 3; ++i)
+        RecEventToFile(0, NumberedRec(i));
+    const auto before = ListLines(0);
+    ASSERT_EQ(before.size(), 5u);
+
+    FreeEventBinList(0);  // as good as a new process
+    ReloadEventBinFile(0);
+    EXPECT_EQ(ListLines(0), before);
+    EXPECT_EQ(ListLines(0).back(), "old1");
+    EXPECT_EQ(ListLines(0).front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(3));
+    EXPECT_EQ(Lines(ReadFile(History())).size(), 5u);
+    EXPECT_EQ(server_.Log(), "");
 }
 
 TEST_F(EventRecordTest, AfterAReleaseThePackWritesOnlyTheLinesHeld) {
@@ -443,7 +465,11 @@ TEST_F(EventRecordTest, AFailedPackKeepsTheHistoryFileAndIsTriedAgainByTheNextEv
         RecEventToFile(0, NumberedRec(i));
     const auto blocks = BlockPackNames();
     RecEventToFile(0, NumberedRec(1023));
-    EXPECT_EQ(ReadFile(History()), "kept\n");
+    // Not emptied: it holds its old line and every line recorded since.
+    const auto kept = Lines(ReadFile(History()));
+    ASSERT_EQ(kept.size(), 1024u);
+    EXPECT_EQ(kept.front(), "kept");
+    EXPECT_EQ(kept.back().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(1023));
     EXPECT_EQ(GetEventBinCounts(0).lPending, 1023u);
     EXPECT_EQ(server_.Log(), "FillEventBinMsg (00) PackEventBinIntoFile.\n");
 
@@ -482,7 +508,7 @@ TEST_F(EventRecordTest, ALoadWhosePackFailsKeepsTheWholeHistoryFile) {
     const auto packed = Lines(ReadFile(server_.File(baks[0])));
     ASSERT_EQ(packed.size(), 1023u);
     EXPECT_EQ(packed.front(), "w1");
-    EXPECT_EQ(ReadFile(History()), content);
+    EXPECT_EQ(ReadFile(History()), content + ListLines(0).front() + "\n");
     EXPECT_EQ(Occurrences(server_.Log(), "ResetEventBinFile"), 0u);
 }
 
@@ -599,9 +625,9 @@ TEST_F(EventRecordTest, AFailedRewriteLeavesTheOldHistoryFileWhole) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(WriteFile(History(), "old1\nold2\n"));
         for (uint32_t i = 1; i <= 5; ++i)
             RecEventToFile(0, NumberedRec(i));
+        ASSERT_TRUE(WriteFile(History(), "old1\nold2\n"));
         const std::string temp = History() + ".tmp";
         c.sabotage(temp);
 

@@ -1,0 +1,243 @@
+// events, history, watch: a controller's queued events and its recorded history (request
+// type 3), each event shown as hex and as the English text the agent itself renders.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CliCommands.h"
+#include "core/SysStatus.h"
+#include "events/EventPolling.h"
+#include "events/EventText.h"
+#include "guiserver/GuiConn.h"
+
+namespace {
+
+bool CheckSerial(const std::string& sn) {
+    if (sn.empty() || sn.size() > 16) {
+        CliFail("a serial number has 1 to 16 characters: '%s'", sn.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string HexOf(const uint8_t* p, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += kDigits[p[i] >> 4];
+        out += kDigits[p[i] & 0xF];
+    }
+    return out;
+}
+
+// The English text of `bytes` (32 bytes) as lines without their line ends.
+std::vector<std::string> EventTextLines(const uint8_t* bytes) {
+    CtlrEvent e;
+    std::memcpy(&e, bytes, EVENT_REC_SIZE);
+    char text[EVENT_TEXT_MAX];
+    EventToText(e, text);
+    std::vector<std::string> lines;
+    std::string cur;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '\n') {
+            lines.push_back(cur);
+            cur.clear();
+        } else {
+            cur += *p;
+        }
+    }
+    if (!cur.empty() || lines.empty()) lines.push_back(cur);
+    return lines;
+}
+
+// Explains a failure reply of a type-3 request; true when `body` is one.
+bool ReportFailure(const gui::Bytes& body, const std::string& sn) {
+    uint8_t status = 0;
+    if (!gui::IsFailureReply(body, &status)) return false;
+    switch (status) {
+        case SYSFAIL_CTLR_NOT_FOUND:
+            CliFail("no live controller has the serial number '%s' (status 0x25)", sn.c_str());
+            break;
+        case SYSFAIL_EVENT_REQ_FAIL:
+            CliFail("the agent could not take an event of '%s' (status 0x32; see its log)",
+                    sn.c_str());
+            break;
+        default:
+            CliFail("failure reply for '%s': status 0x%02x", sn.c_str(), status);
+            break;
+    }
+    return true;
+}
+
+// One sub-type-1 exchange. Returns CLI_OK with *got telling whether an event came (its 32
+// bytes in `event`), or CLI_FAIL with the reason printed.
+int TakeOneEvent(const CliContext& ctx, const std::string& sn, bool* got,
+                 uint8_t (&event)[EVENT_REC_SIZE], std::string* transportError) {
+    const gui::Bytes req =
+        gui::ControllerRequest(REQ_GET_INBAND_EVENT, sn, {static_cast<uint8_t>(EVENT_REQ_ONE)});
+    gui::Reply r = gui::Exchange(ctx.ep, req);
+    if (!r.ok) {
+        *transportError = r.error;
+        return CLI_FAIL;
+    }
+    if (ReportFailure(r.body, sn)) return CLI_FAIL;
+    if (r.body.size() != EVENT_ONE_REPLY_SIZE || r.body[3] != SYS_SUCCESS ||
+        (r.body[4] != SYS_SUCCESS && r.body[4] != SYSFAIL_EVENT_EMPTY))
+        return CliFail("unexpected reply: %s", gui::Hex(r.body).c_str());
+    *got = r.body[4] == SYS_SUCCESS;
+    std::memcpy(event, r.body.data() + 5, EVENT_REC_SIZE);
+    return CLI_OK;
+}
+
+int RunEvents(const CliContext& ctx) {
+    if (ctx.args.size() != 1) return CliUsage("events");
+    const std::string& sn = ctx.args[0];
+    if (!CheckSerial(sn)) return CLI_USAGE;
+    bool got = false;
+    uint8_t event[EVENT_REC_SIZE];
+    std::string err;
+    if (TakeOneEvent(ctx, sn, &got, event, &err) != CLI_OK) {
+        if (!err.empty())
+            CliFail("%s:%u: %s", ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port),
+                    err.c_str());
+        return CLI_FAIL;
+    }
+    if (!got) {
+        std::printf("no event queued for %s\n", sn.c_str());
+        return CLI_OK;
+    }
+    std::printf("%s\n", HexOf(event, EVENT_REC_SIZE).c_str());
+    for (const std::string& line : EventTextLines(event))
+        std::printf("%s\n", line.c_str());
+    return CLI_OK;
+}
+
+// One entry of the event list, split into its parts.
+struct HistoryEntry {
+    std::string when;    // "MM/DD/YY HH:MM:SS", or the raw prefix when it isn't a recorded line
+    std::string serial;  // the serial number as recorded ("" when the prefix isn't a line's)
+    uint8_t bytes[EVENT_REC_SIZE];  // bytes 28 to 31 are not sent: 0 here
+};
+
+HistoryEntry ParseEntry(const uint8_t* entry) {
+    HistoryEntry h{};
+    const std::string prefix(reinterpret_cast<const char*>(entry),
+                             strnlen(reinterpret_cast<const char*>(entry), EVENT_LIST_PREFIX_LEN));
+    if (prefix.size() > 18 && prefix[8] == '-' && prefix[17] == '\\') {
+        h.when = prefix.substr(0, 8) + " " + prefix.substr(9, 8);
+        const size_t end = prefix.find('\\', 18);
+        h.serial = prefix.substr(18, end == std::string::npos ? std::string::npos : end - 18);
+    } else {
+        h.when = prefix;
+    }
+    std::memcpy(h.bytes, entry + EVENT_LIST_PREFIX_LEN, EVENT_LIST_EVENT_BYTES);
+    return h;
+}
+
+int RunHistory(const CliContext& ctx) {
+    bool newestFirst = false;
+    std::vector<std::string> pos;
+    for (const std::string& a : ctx.args) {
+        if (a == "--newest-first")
+            newestFirst = true;
+        else
+            pos.push_back(a);
+    }
+    if (pos.size() != 1) return CliUsage("history");
+    const std::string& sn = pos[0];
+    if (!CheckSerial(sn)) return CLI_USAGE;
+    const gui::Bytes req =
+        gui::ControllerRequest(REQ_GET_INBAND_EVENT, sn, {static_cast<uint8_t>(EVENT_REQ_LIST)});
+    gui::Reply r;
+    if (!CliExchange(ctx, req, &r)) return CLI_FAIL;
+    if (ReportFailure(r.body, sn)) return CLI_FAIL;
+    if (r.body.size() < EVENT_LIST_HEADER_SIZE || r.body[3] != SYS_SUCCESS)
+        return CliFail("unexpected reply: %s", gui::Hex(r.body, 0, 16).c_str());
+    const uint32_t count = GetLe32(r.body.data() + 5);
+    if (count > EVENT_BIN_LIST_MAX ||
+        r.body.size() != EVENT_LIST_HEADER_SIZE + uint64_t{EVENT_LIST_ENTRY_SIZE} * count)
+        return CliFail("malformed event list: %u entries in %llu bytes", count,
+                       static_cast<unsigned long long>(r.body.size()));
+    if (count == 0) {
+        std::printf("no events recorded for %s\n", sn.c_str());
+        return CLI_OK;
+    }
+    // The agent sends the newest first; a log reads best oldest first.
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint32_t i = newestFirst ? k : count - 1 - k;
+        const HistoryEntry h =
+            ParseEntry(r.body.data() + EVENT_LIST_HEADER_SIZE + EVENT_LIST_ENTRY_SIZE * i);
+        const std::string head =
+            h.when + "  " + h.serial + "  " + HexOf(h.bytes, EVENT_LIST_EVENT_BYTES) + "  ";
+        const std::vector<std::string> lines = EventTextLines(h.bytes);
+        for (size_t l = 0; l < lines.size(); ++l)
+            std::printf("%s%s\n", l == 0 ? head.c_str() : std::string(head.size(), ' ').c_str(),
+                        lines[l].c_str());
+    }
+    return CLI_OK;
+}
+
+volatile std::sig_atomic_t g_stopWatch = 0;
+extern "C" void OnWatchSignal(int) {
+    g_stopWatch = 1;
+}
+
+int RunWatch(const CliContext& ctx) {
+    if (ctx.args.size() != 1) return CliUsage("watch");
+    const std::string& sn = ctx.args[0];
+    if (!CheckSerial(sn)) return CLI_USAGE;
+    std::signal(SIGINT, OnWatchSignal);
+    std::signal(SIGTERM, OnWatchSignal);
+    std::fprintf(stderr, "pellomar-cli: watching %s at %s:%u (Ctrl-C ends)\n", sn.c_str(),
+                 ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port));
+    bool reached = false;
+    while (g_stopWatch == 0) {
+        // Take everything queued, then wait a second.
+        for (;;) {
+            bool got = false;
+            uint8_t event[EVENT_REC_SIZE];
+            std::string err;
+            const int rc = TakeOneEvent(ctx, sn, &got, event, &err);
+            if (g_stopWatch != 0) return CLI_OK;
+            if (rc != CLI_OK) {
+                if (!err.empty())
+                    CliFail("%s the agent at %s:%u: %s", reached ? "lost" : "cannot reach",
+                            ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port), err.c_str());
+                return CLI_FAIL;
+            }
+            reached = true;
+            if (!got) break;
+            char stamp[16] = "--:--:--";
+            const std::time_t now = std::time(nullptr);
+            if (const std::tm* tm = std::localtime(&now))
+                std::strftime(stamp, sizeof stamp, "%H:%M:%S", tm);
+            const std::string head =
+                std::string(stamp) + "  " + HexOf(event, EVENT_REC_SIZE) + "  ";
+            const std::vector<std::string> lines = EventTextLines(event);
+            for (size_t l = 0; l < lines.size(); ++l)
+                std::printf("%s%s\n", l == 0 ? head.c_str() : std::string(head.size(), ' ').c_str(),
+                            lines[l].c_str());
+            std::fflush(stdout);
+        }
+        for (int i = 0; i < 10 && g_stopWatch == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return CLI_OK;
+}
+
+}  // namespace
+
+CLI_COMMAND("events", "events SERIAL",
+            "take the oldest queued event of a controller, print it as hex and text", 30,
+            &RunEvents);
+CLI_COMMAND("history", "history SERIAL [--newest-first]",
+            "print a controller's recorded events (date, serial, hex, text), oldest first", 31,
+            &RunHistory);
+CLI_COMMAND("watch", "watch SERIAL",
+            "take and print a controller's queued events every second until Ctrl-C", 32, &RunWatch);
