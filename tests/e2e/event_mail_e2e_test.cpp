@@ -32,16 +32,26 @@ const char kParseMail[] =
     "sys.stdout.buffer.write((out + '\\n' + m.get_content()).replace('\\r\\n', "
     "'\\n').encode('utf-8'))\n";
 
-// The agent's mail settings, written into its folder before it starts: the recipients in
-// mail.cfg and the server items in mailSrv.cfg (server, sender, no log-in, mail on).
-// This is the one step that a configuration through pellomar-cli will replace.
-bool ConfigureMail(const std::string& agentDir, const std::string& server,
-                   const std::vector<std::string>& recipients) {
-    std::string addrs;
-    for (size_t slot = 0; slot < 12; ++slot)
-        addrs += (slot < recipients.size() ? recipients[slot] : "NULL") + "\n";
-    const std::string items = server + "\nraid-agent@raid.test\nNULL\nNULL\nTRUE\nNULL\n";
-    return WriteFile(agentDir + "/mail.cfg", addrs) && WriteFile(agentDir + "/mailSrv.cfg", items);
+// The agent's mail settings, set through pellomar-cli as an administrator would: the recipients,
+// the server and the sender, no log-in, mail on. Each change is saved by the agent at once.
+bool ConfigureMail(const std::string& server, const std::vector<std::string>& recipients) {
+    std::vector<std::vector<std::string>> commands;
+    for (size_t slot = 0; slot < recipients.size(); ++slot)
+        commands.push_back({"mail", "set", std::to_string(slot), recipients[slot]});
+    commands.push_back({"mail", "server", "set", "1", server});
+    commands.push_back({"mail", "server", "set", "2", "raid-agent@raid.test"});
+    commands.push_back({"mail", "server", "set", "3", "NULL"});
+    commands.push_back({"mail", "server", "set", "4", "NULL"});
+    commands.push_back({"mail", "enable", "on"});
+    for (auto& c : commands) {
+        c.insert(c.begin(), BinPath("pellomar-cli"));
+        std::string out, err;
+        if (RunProgram(c, &out, &err) != 0) {
+            ADD_FAILURE() << c[1] << " " << c[2] << ": " << err;
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -72,10 +82,12 @@ class AgentMail : public ::testing::Test {
             WaitFor([&] { return FileExists(box_.File("port")); }, std::chrono::seconds(30)))
             << sink_.Stderr();
         const std::string server = "127.0.0.1:" + ReadFile(box_.File("port"));
-        ASSERT_TRUE(ConfigureMail(agent_.dir(), server, kRecipients));
         json cfg = {{"ports", {{{"port", 0}, {"units", {{{"unit", 0}, {"serial", kSn}}}}}}}};
         ASSERT_TRUE(sim_.Start(agent_.dir() + "/dev", cfg));
         ASSERT_TRUE(agent_.Start({"SendMail"}));
+        ASSERT_TRUE(ConfigureMail(server, kRecipients));
+        // Saved as the administrator set it.
+        EXPECT_NE(ReadFile(agent_.dir() + "/mailSrv.cfg").find(server + "\n"), std::string::npos);
     }
     void TearDown() override {
         EXPECT_EQ(agent_.Stop(), 0);
