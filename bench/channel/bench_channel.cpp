@@ -28,6 +28,7 @@
 
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
+#include "core/ByteOrder.h"
 #include "core/ServerLog.h"
 #include "core/SysStatus.h"
 
@@ -35,16 +36,6 @@ namespace {
 
 constexpr uint32_t kBlock = 524316, kHdr = 28, kData = kBlock - kHdr;
 
-uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 bool IoAll(int fd, uint8_t* p, size_t n, bool out) {
     while (n > 0) {
         ssize_t r = out ? send(fd, p, n, MSG_NOSIGNAL) : recv(fd, p, n, 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "controller/CtlrTable.h"
+#include "core/ByteOrder.h"
 #include "core/ServerLog.h"
 #include "core/SysStatus.h"
 #include "platform/DevChannel.h"
@@ -31,17 +32,6 @@ struct CtlrChannelState {
 CtlrChannelState& Channel(uint8_t n) {
     static CtlrChannelState channels[CTLR_TABLE_SLOTS];
     return channels[n % CTLR_TABLE_SLOTS];
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-uint32_t GetU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // Length: the larger of inSize and outSize, except for the bulk commands, which give inSize.
@@ -154,12 +144,12 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     }
 
     // 7. The header.
-    PutU32(block + SRB_OFF_HEADER_LENGTH, SRB_HEADER_SIZE);
+    PutLe32(block + SRB_OFF_HEADER_LENGTH, SRB_HEADER_SIZE);
     std::memcpy(block + SRB_OFF_SIGNATURE, SRB_SIGNATURE, 8);
-    PutU32(block + SRB_OFF_TIMEOUT, SRB_TIMEOUT_SECONDS);
-    PutU32(block + SRB_OFF_CONTROL_CODE, controlCode);
-    PutU32(block + SRB_OFF_RETURN_CODE, 0);
-    PutU32(block + SRB_OFF_LENGTH, RequestLength(inSize, in, outSize));
+    PutLe32(block + SRB_OFF_TIMEOUT, SRB_TIMEOUT_SECONDS);
+    PutLe32(block + SRB_OFF_CONTROL_CODE, controlCode);
+    PutLe32(block + SRB_OFF_RETURN_CODE, 0);
+    PutLe32(block + SRB_OFF_LENGTH, RequestLength(inSize, in, outSize));
 
     // 8, 9. One request; the handle closes on every path when `dev` goes out of scope (11).
     uint32_t touched = 0;
@@ -174,7 +164,7 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     }
 
     // 10. The controller's return code.
-    const uint32_t returnCode = GetU32(block + SRB_OFF_RETURN_CODE);
+    const uint32_t returnCode = GetLe32(block + SRB_OFF_RETURN_CODE);
     auto* out = static_cast<uint8_t*>(outBuf);
     if (IsEventFetchCode(controlCode)) {
         if (returnCode == 0) return SYSFAIL_IOCTL_RETURN_ERR;  // no event pending

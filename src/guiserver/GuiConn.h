@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/ByteOrder.h"
 #include "core/HeapBlock.h"
 #include "platform/Socket.h"
 
@@ -65,14 +66,3 @@ struct GuiConn {
     // The whole request body: the large-request block when there is one, else the buffer.
     const uint8_t* ReqBody() const { return bLargeReq ? pLargeReq.Data() : cReqBuf; }
 };
-
-inline void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-inline uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}

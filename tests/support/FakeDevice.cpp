@@ -14,21 +14,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <list>
+#include "core/ByteOrder.h"
 
 namespace testing_support {
 
 namespace {
-
-uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 bool RecvAll(int fd, uint8_t* p, size_t n) {
     while (n > 0) {

@@ -1,28 +1,11 @@
 #include "Discovery.h"
 
 #include <cstring>
+#include "core/ByteOrder.h"
 
 namespace disc {
 
 namespace {
-
-void PutLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t GetLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t GetLe32(const uint8_t* p) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
 
 void PutHead(uint8_t* out, uint8_t type, uint32_t nonce) {
     std::memcpy(out, DISC_MAGIC, sizeof DISC_MAGIC);

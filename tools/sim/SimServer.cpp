@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include "core/ByteOrder.h"
 
 namespace sim {
 
@@ -23,17 +24,6 @@ namespace {
 constexpr int kMaxWorkersPerPort = 64;
 constexpr int kIoTimeoutMs = 30000;  // a client that stops sending or reading is dropped
 constexpr uint32_t kFirmwareScratch = kHeaderSize + 1024;  // bytes the firmware may write
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 bool RecvAll(int fd, uint8_t* p, size_t n) {
     while (n > 0) {

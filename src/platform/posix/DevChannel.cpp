@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include "core/ByteOrder.h"
 
 namespace plat {
 
@@ -20,17 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kHeaderLen = 28;  // the request block's header; the smallest n and n2
 constexpr size_t kNameMax = 64;      // longest device name accepted after stripping
-
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-uint32_t GetU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 int RemainingMs(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -212,9 +202,9 @@ bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t b
 
     // The prefix and the block go out in one message.
     uint8_t prefix[12];
-    PutU32(prefix, ioctlCode);
-    PutU32(prefix + 4, blockSize);
-    PutU32(prefix + 8, sendLen);
+    PutLe32(prefix, ioctlCode);
+    PutLe32(prefix + 4, blockSize);
+    PutLe32(prefix + 8, sendLen);
     iovec out[3] = {{prefix, sizeof prefix}, {block, sendLen}, {nullptr, 0}};
     if (sendData != nullptr) {
         out[1].iov_len = kHeaderLen;
@@ -246,8 +236,8 @@ bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t b
         if (e != 0) return fail(e);
         total = sizeof head;
     }
-    const uint32_t result = GetU32(head);
-    const uint32_t n2 = GetU32(head + 4);
+    const uint32_t result = GetLe32(head);
+    const uint32_t n2 = GetLe32(head + 4);
     if (result != 0) return fail(static_cast<int>(result));
     size_t have = total - sizeof head;
     if (n2 < kHeaderLen || n2 > blockSize || have > n2) return fail(EPROTO);
