@@ -17,18 +17,6 @@ namespace {
 constexpr const char* kSn = "E2E-EVENTS-0001";   // primary unit of port 0
 constexpr const char* kSn2 = "E2E-EVENTS-0002";  // secondary unit 1 of port 0
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 // Event i of the test: a LUN change whose bytes 2 and 3 hold i; 64 hex digits.
 std::string EventHex(int i) {
     char buf[16];
@@ -64,7 +52,7 @@ class AgentEvents : public ::testing::Test {
     }
     // The lines of a current-directory event file of the agent (its folder here).
     std::vector<std::string> CwdLines(const std::string& name) const {
-        return Lines(ReadFile(agent_.dir() + "/" + name));
+        return SplitLines(ReadFile(agent_.dir() + "/" + name));
     }
 
     AgentProcess agent_;
@@ -100,7 +88,7 @@ TEST_F(AgentEvents, InjectedEventsReachTheFilesTheHistoryAndTheQueueInOrder) {
     // pellomar-cli history: oldest first, each with its date, serial, bytes and text.
     std::string out, err;
     ASSERT_EQ(Cli({"history", kSn}, &out, &err), 0) << err;
-    auto entries = Lines(out);
+    auto entries = SplitLines(out);
     ASSERT_EQ(entries.size(), static_cast<size_t>(kEvents)) << out;
     for (int i = 1; i <= kEvents; ++i) {
         const std::string& e = entries[static_cast<size_t>(i - 1)];
@@ -110,7 +98,7 @@ TEST_F(AgentEvents, InjectedEventsReachTheFilesTheHistoryAndTheQueueInOrder) {
                          std::to_string(i) + " is changed.");
     }
     ASSERT_EQ(Cli({"history", kSn, "--newest-first"}, &out, &err), 0) << err;
-    EXPECT_EQ(Lines(out).front(), entries.back());
+    EXPECT_EQ(SplitLines(out).front(), entries.back());
 
     // pellomar-cli events: the queued events, oldest first, then none.
     for (int i = 1; i <= 2; ++i) {
@@ -129,12 +117,12 @@ TEST_F(AgentEvents, InjectedEventsReachTheFilesTheHistoryAndTheQueueInOrder) {
 
     // After a restart the history comes back from ServerDir; the rest of the queue doesn't.
     ASSERT_EQ(agent_.Stop(), 0);
-    const auto history = Lines(ReadFile(agent_.dir() + "/event_bin_" + kSn + ".txt"));
+    const auto history = SplitLines(ReadFile(agent_.dir() + "/event_bin_" + kSn + ".txt"));
     EXPECT_EQ(history, hex);
     ASSERT_TRUE(agent_.Start());
     ASSERT_EQ(Cli({"history", kSn}, &out, &err), 0) << err;
-    EXPECT_EQ(Lines(out), entries);
-    EXPECT_EQ(Lines(ReadFile(agent_.dir() + "/event_bin_" + kSn + ".txt")), hex);
+    EXPECT_EQ(SplitLines(out), entries);
+    EXPECT_EQ(SplitLines(ReadFile(agent_.dir() + "/event_bin_" + kSn + ".txt")), hex);
     ASSERT_EQ(Cli({"events", kSn}, &out, &err), 0) << err;
     EXPECT_EQ(out, std::string("no event queued for ") + kSn + "\n");
 
@@ -142,7 +130,7 @@ TEST_F(AgentEvents, InjectedEventsReachTheFilesTheHistoryAndTheQueueInOrder) {
     Inject(0, EventHex(7));
     ASSERT_TRUE(WaitFor([&] { return CwdLines(hexLog).size() == kEvents + 1; }));
     ASSERT_EQ(Cli({"history", kSn}, &out, &err), 0) << err;
-    entries = Lines(out);
+    entries = SplitLines(out);
     ASSERT_EQ(entries.size(), static_cast<size_t>(kEvents + 1));
     EXPECT_NE(entries.back().find("LUN 7 is changed."), std::string::npos);
 }
@@ -153,9 +141,9 @@ TEST_F(AgentEvents, WatchPrintsQueuedEventsAndEndsOnInterruptOrWhenTheAgentGoes)
     Inject(0, EventHex(1));
     Inject(0, EventHex(2));
     ASSERT_TRUE(
-        WaitFor([&] { return Lines(watch.Stdout()).size() == 2; }, std::chrono::seconds(30)))
+        WaitFor([&] { return SplitLines(watch.Stdout()).size() == 2; }, std::chrono::seconds(30)))
         << watch.Stdout() << watch.Stderr();
-    auto shown = Lines(watch.Stdout());
+    auto shown = SplitLines(watch.Stdout());
     EXPECT_NE(shown[0].find(EventHex(1) + "  LUN 1 is changed."), std::string::npos) << shown[0];
     EXPECT_NE(shown[1].find(EventHex(2) + "  LUN 2 is changed."), std::string::npos) << shown[1];
     watch.Signal(SIGINT);
@@ -165,10 +153,10 @@ TEST_F(AgentEvents, WatchPrintsQueuedEventsAndEndsOnInterruptOrWhenTheAgentGoes)
     ChildProcess watch2;
     ASSERT_TRUE(watch2.Start({BinPath("pellomar-cli"), "watch", kSn}));
     Inject(0, EventHex(3));
-    ASSERT_TRUE(WaitFor([&] { return Lines(watch2.Stdout()).size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return SplitLines(watch2.Stdout()).size() == 1; }));
     ASSERT_EQ(agent_.Stop(), 0);
     EXPECT_EQ(watch2.Wait(std::chrono::seconds(20)), 1);
-    const auto err = Lines(watch2.Stderr());
+    const auto err = SplitLines(watch2.Stderr());
     ASSERT_EQ(err.size(), 2u) << watch2.Stderr();
     EXPECT_EQ(err[1].rfind("pellomar-cli: lost the agent at 127.0.0.1:8922: ", 0), 0u) << err[1];
 }

@@ -54,18 +54,6 @@ bool ConfigureMail(const std::string& server, const std::vector<std::string>& re
     return true;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 size_t CountOf(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
@@ -129,7 +117,7 @@ class AgentMail : public ::testing::Test {
         return out;
     }
     std::vector<std::string> HexLog() const {
-        return Lines(ReadFile(agent_.dir() + "/event_bin_" + kSn));
+        return SplitLines(ReadFile(agent_.dir() + "/event_bin_" + kSn));
     }
 
     TempDir box_;
@@ -157,7 +145,7 @@ TEST_F(AgentMail, ADiskGoingOfflineIsMailedToEveryRecipientAndOnlineIsNot) {
     std::vector<std::string> to;
     for (size_t n = 1; n <= MailCount(); ++n) {
         const std::string raw = ReadFile(box_.File("mail-" + std::to_string(n) + ".eml"));
-        for (const std::string& l : Lines(raw))
+        for (const std::string& l : SplitLines(raw))
             if (l.rfind("RCPT TO:", 0) == 0) to.push_back(l.substr(8));
         const std::string parsed = Parsed(n);
         EXPECT_NE(parsed.find("\nSubject: " + kSubject + "\n"), std::string::npos) << parsed;

@@ -79,17 +79,7 @@ inline std::unique_ptr<GuiConn> EventRequest(const char* sn, int8_t t) {
     return conn;
 }
 
-inline std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
+using testing_support::SplitLines;
 
 // A fake driver whose ports hand out the events queued for them, one per fetch.
 class EventDriver {

@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 using testing_support::ReadFile;
+using testing_support::SplitLines;
 using testing_support::WriteFile;
 
 namespace {
@@ -75,18 +76,6 @@ std::string NumberedHex(uint32_t i) {
     std::snprintf(buf, sizeof buf, "%02x%02x%02x%02x", i & 0xFF, (i >> 8) & 0xFF, (i >> 16) & 0xFF,
                   (i >> 24) & 0xFF);
     return std::string("1400") + buf;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
 }
 
 // The list's lines, newest first.
@@ -394,7 +383,7 @@ TEST_F(EventRecordTest, The1023rdEventPacksTheHistoryAndTheNextPacksNothing) {
     ASSERT_EQ(baks.size(), 1u);
     EXPECT_TRUE(Matches(baks[0], std::string("event_bak_") + kSn + "_9999_#_#_#_#_#.txt"))
         << baks[0];
-    const auto packed = Lines(ReadFile(server_.File(baks[0])));
+    const auto packed = SplitLines(ReadFile(server_.File(baks[0])));
     ASSERT_EQ(packed.size(), 1023u);
     for (uint32_t i = 1; i <= 1023; ++i) {
         ASSERT_TRUE(IsRecordedLine(packed[i - 1])) << packed[i - 1];
@@ -435,7 +424,7 @@ TEST_F(EventRecordTest, EventsRecordedSinceTheLoadComeBackAfterAReload) {
     EXPECT_EQ(ListLines(0), before);
     EXPECT_EQ(ListLines(0).back(), "old1");
     EXPECT_EQ(ListLines(0).front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(3));
-    EXPECT_EQ(Lines(ReadFile(History())).size(), 5u);
+    EXPECT_EQ(SplitLines(ReadFile(History())).size(), 5u);
     EXPECT_EQ(server_.Log(), "");
 }
 
@@ -451,7 +440,7 @@ TEST_F(EventRecordTest, AfterAReleaseThePackWritesOnlyTheLinesHeld) {
         RecEventToFile(0, NumberedRec(i));
     const auto baks = FilesStartingWith(server_.path(), "event_bak_");
     ASSERT_EQ(baks.size(), 1u);
-    const auto packed = Lines(ReadFile(server_.File(baks[0])));
+    const auto packed = SplitLines(ReadFile(server_.File(baks[0])));
     ASSERT_EQ(packed.size(), 23u);
     EXPECT_EQ(packed.front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(1001));
     EXPECT_EQ(packed.back().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(1023));
@@ -466,7 +455,7 @@ TEST_F(EventRecordTest, AFailedPackKeepsTheHistoryFileAndIsTriedAgainByTheNextEv
     const auto blocks = BlockPackNames();
     RecEventToFile(0, NumberedRec(1023));
     // Not emptied: it holds its old line and every line recorded since.
-    const auto kept = Lines(ReadFile(History()));
+    const auto kept = SplitLines(ReadFile(History()));
     ASSERT_EQ(kept.size(), 1024u);
     EXPECT_EQ(kept.front(), "kept");
     EXPECT_EQ(kept.back().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(1023));
@@ -478,7 +467,7 @@ TEST_F(EventRecordTest, AFailedPackKeepsTheHistoryFileAndIsTriedAgainByTheNextEv
     RecEventToFile(0, NumberedRec(1024));
     const auto baks = FilesStartingWith(server_.path(), "event_bak_");
     ASSERT_EQ(baks.size(), 1u);
-    const auto packed = Lines(ReadFile(server_.File(baks[0])));
+    const auto packed = SplitLines(ReadFile(server_.File(baks[0])));
     ASSERT_EQ(packed.size(), 1023u);
     EXPECT_EQ(packed.front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(2));
     EXPECT_EQ(ReadFile(History()), "");
@@ -505,7 +494,7 @@ TEST_F(EventRecordTest, ALoadWhosePackFailsKeepsTheWholeHistoryFile) {
     RecEventToFile(0, NumberedRec(1));
     const auto baks = FilesStartingWith(server_.path(), "event_bak_");
     ASSERT_EQ(baks.size(), 1u);
-    const auto packed = Lines(ReadFile(server_.File(baks[0])));
+    const auto packed = SplitLines(ReadFile(server_.File(baks[0])));
     ASSERT_EQ(packed.size(), 1023u);
     EXPECT_EQ(packed.front(), "w1");
     EXPECT_EQ(ReadFile(History()), content + ListLines(0).front() + "\n");
@@ -520,7 +509,7 @@ TEST_F(EventRecordTest, AFailedTruncationStopsNothing) {
     EXPECT_EQ(FilesStartingWith(server_.path(), "event_bak_").size(), 1u);
     EXPECT_EQ(Occurrences(server_.Log(), "FillEventBinMsg (00) ResetEventBinFile.\n"), 1u);
     EXPECT_EQ(GetEventBinCounts(0).lCount, 1023u);
-    EXPECT_EQ(Lines(ReadFile(Cwd(std::string("event_bin_") + kSn))).size(), 1024u);
+    EXPECT_EQ(SplitLines(ReadFile(Cwd(std::string("event_bin_") + kSn))).size(), 1024u);
 }
 
 TEST_F(EventRecordTest, StartUpLoadOf2500WordsPacksTwiceAndKeepsTheLast454) {
@@ -540,7 +529,7 @@ TEST_F(EventRecordTest, StartUpLoadOf2500WordsPacksTwiceAndKeepsTheLast454) {
     // The two packs, oldest words first, written at least the pause apart.
     std::vector<std::vector<std::string>> packs;
     for (const auto& b : baks)
-        packs.push_back(Lines(ReadFile(server_.File(b))));
+        packs.push_back(SplitLines(ReadFile(server_.File(b))));
     if (packs[0].front() != "w0000") {
         std::swap(packs[0], packs[1]);
     }
@@ -652,7 +641,7 @@ TEST_F(EventRecordTest, RewriteWritesTheLinesHeldOldestFirst) {
     for (uint32_t i = 1; i <= 3; ++i)
         RecEventToFile(0, NumberedRec(i));
     ASSERT_TRUE(SaveEventBinFile(0));
-    const auto lines = Lines(ReadFile(History()));
+    const auto lines = SplitLines(ReadFile(History()));
     ASSERT_EQ(lines.size(), 3u);
     for (uint32_t i = 1; i <= 3; ++i)
         EXPECT_EQ(lines[i - 1].substr(EVENT_BIN_HEX_POS, 12), NumberedHex(i));

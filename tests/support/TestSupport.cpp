@@ -86,6 +86,20 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        size_t len = end - start;
+        if (len > 0 && text[start + len - 1] == '\r') --len;
+        out.push_back(text.substr(start, len));
+        start = end + 1;
+    }
+    return out;
+}
+
 bool WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;

@@ -48,6 +48,8 @@ class ServerDirScope {
 gui::Endpoint TestServer();
 
 std::string ReadFile(const std::string& path);
+// The lines of `text`, without their line ends (LF or CR LF); a last line without one counts.
+std::vector<std::string> SplitLines(const std::string& text);
 bool WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 

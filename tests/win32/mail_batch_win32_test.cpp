@@ -20,17 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
-    return out;
-}
-
 void SetItem(uint8_t item, const std::string& text) {
     ASSERT_EQ(SetMailSrvItem(item, text.data(), text.size()), 0x50);
 }
@@ -82,7 +71,7 @@ TEST(MailBatchWin32, TheCommandInterpreterRunsTheMailerWithTheArgumentsIntact) {
     std::string args = serverDir.File("args.txt");
     ASSERT_TRUE(WaitFor([&] { return FileExists(args) && !ReadFile(args).empty(); }))
         << serverDir.Log();
-    std::vector<std::string> got = Lines(ReadFile(args));
+    std::vector<std::string> got = SplitLines(ReadFile(args));
     std::vector<std::string> want = {"-classpath",
                                      ".\\mail.jar;.\\activation.jar;.\\",
                                      "SendMail",
