@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/BenchProcess.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
 #include "core/ServerLog.h"
@@ -45,41 +46,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kCtlrs = 15;
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    FILE* o = std::freopen(out.c_str(), "w", stdout);
-    FILE* e = std::freopen(err.c_str(), "w", stderr);
-    (void)o;
-    (void)e;
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
-
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-bool WaitUntil(const std::function<bool()>& pred, int seconds) {
-    auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return pred();
-}
 
 std::string Serial(int n) {
     char sn[CTLR_SN_SIZE];
@@ -160,11 +126,11 @@ int main(int argc, char** argv) {
         std::fputs(cfg.c_str(), f);
         std::fclose(f);
     }
-    pid_t sim = Spawn({bin + "/pellomar-sim", "--dir", dev, "--config", root + "/sim.json"},
-                      root + "/sim.out", root + "/sim.err");
+    pid_t sim = bench::Spawn({bin + "/pellomar-sim", "--dir", dev, "--config", root + "/sim.json"},
+                             "", root + "/sim.out", root + "/sim.err");
     int rc = 1;
     do {
-        if (!WaitUntil([&] { return fs::exists(dev + "/sim.ctl"); }, 10)) {
+        if (!bench::WaitUntil([&] { return fs::exists(dev + "/sim.ctl"); }, 10, 1)) {
             std::fprintf(stderr, "bench_events: pellomar-sim did not start (%s/bin)\n",
                          bin.c_str());
             break;
@@ -238,10 +204,10 @@ int main(int argc, char** argv) {
             }
             // The thread may be in its one-second pause: the clock starts with the first
             // line of this round.
-            if (!WaitUntil([&] { return recorded() > before; }, 10)) break;
+            if (!bench::WaitUntil([&] { return recorded() > before; }, 10, 1)) break;
             auto t0 = Clock::now();
             const uintmax_t first = recorded();
-            if (!WaitUntil([&] { return recorded() >= before + events; }, 600)) break;
+            if (!bench::WaitUntil([&] { return recorded() >= before + events; }, 600, 1)) break;
             double s = std::chrono::duration<double>(Clock::now() - t0).count();
             const double rate = static_cast<double>(before + events - first) / s;
             rates.push_back(rate);
@@ -262,7 +228,7 @@ int main(int argc, char** argv) {
             p99, p50 <= 2.0 ? "met" : "NOT met");
         rc = 0;
     } while (false);
-    Stop(sim);
+    bench::Stop(sim);
     std::error_code ec;
     fs::remove_all(root, ec);
     // The polling thread never ends: leave without running static destructors under it.

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/BenchProcess.h"
 #include "common/GuiClient.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
@@ -41,47 +42,6 @@ constexpr const char* kSerial = "BENCH-RELAY-0001";
 constexpr uint32_t kPkg = 3096;
 
 using Clock = std::chrono::steady_clock;
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& out,
-            const std::string& err) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int i = open("/dev/null", O_RDONLY);
-    dup2(i, 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
-
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-bool WaitUntil(const std::function<bool()>& pred, int seconds) {
-    auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return pred();
-}
 
 // Raw rate: `count` package calls of 3096 data bytes (command 148, the last one flagged) straight
 // through the channel into the simulator. MiB/s of data.
@@ -195,18 +155,19 @@ int main(int argc, char** argv) {
                      kSerial);
         std::fclose(f);
     }
-    pid_t sim =
-        Spawn({bin + "/pellomar-sim", "--dir", root + "/dev", "--config", root + "/sim.json"}, "",
-              root + "/sim.out", root + "/sim.err");
+    pid_t sim = bench::Spawn(
+        {bin + "/pellomar-sim", "--dir", root + "/dev", "--config", root + "/sim.json"}, "",
+        root + "/sim.out", root + "/sim.err");
     pid_t agent = -1;
     int rc = 1;
     do {
-        if (!WaitUntil([&] { return fs::exists(root + "/dev/sim.ctl"); }, 10)) {
+        if (!bench::WaitUntil([&] { return fs::exists(root + "/dev/sim.ctl"); }, 10)) {
             std::fprintf(stderr, "bench_relay: pellomar-sim did not start\n");
             break;
         }
-        agent = Spawn({root + "/pellomar"}, root, "/dev/null", root + "/agent.err");
-        if (!WaitUntil([&] { return gui::Exchange(probe, gui::EchoRequest(5, "up?")).ok; }, 20)) {
+        agent = bench::Spawn({root + "/pellomar"}, root, "/dev/null", root + "/agent.err");
+        if (!bench::WaitUntil([&] { return gui::Exchange(probe, gui::EchoRequest(5, "up?")).ok; },
+                              20)) {
             std::fprintf(stderr, "bench_relay: the agent did not start\n");
             break;
         }
@@ -252,8 +213,8 @@ int main(int argc, char** argv) {
             rm, mib, um, lm, q, q >= 0.75 ? "met" : "NOT met");
         rc = 0;
     } while (false);
-    Stop(agent);
-    Stop(sim);
+    bench::Stop(agent);
+    bench::Stop(sim);
     fs::remove_all(root, ec);
     return rc;
 }
