@@ -33,8 +33,13 @@ void PrintHelp() {
     std::vector<CliCommand> list = CliCommandList();
     std::stable_sort(list.begin(), list.end(),
                      [](const CliCommand& a, const CliCommand& b) { return a.order < b.order; });
-    for (const CliCommand& c : list)
-        std::printf("  %-40s %s\n", c.usage, c.help);
+    for (const CliCommand& c : list) {
+        if (std::strlen(c.usage) > 40) {
+            std::printf("  %s\n  %-40s %s\n", c.usage, "", c.help);
+        } else {
+            std::printf("  %-40s %s\n", c.usage, c.help);
+        }
+    }
     std::printf(
         "\nExit status: 0 success, 1 failure (refused, no reply, failure reply), 2 usage.\n");
 }
