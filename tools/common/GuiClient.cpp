@@ -1,5 +1,7 @@
 #include "GuiClient.h"
 
+#include "HexText.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -170,38 +172,12 @@ bool IsFailureReply(const Bytes& body, uint8_t* status) {
 }
 
 std::string Hex(const Bytes& b, size_t from, size_t to) {
-    std::string s;
-    char tmp[4];
-    for (size_t i = from; i < b.size() && i < to; ++i) {
-        std::snprintf(tmp, sizeof tmp, "%02x", b[i]);
-        s += tmp;
-    }
-    return s;
+    if (from >= b.size()) return "";
+    return hex::Format(b.data() + from, std::min(b.size(), to) - from);
 }
 
 bool ParseHex(const std::string& text, Bytes* out) {
-    out->clear();
-    int hi = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else if (c == ' ' || c == ':' || c == '\t' || c == '\n')
-            continue;
-        else
-            return false;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out->push_back(static_cast<uint8_t>(hi << 4 | v));
-            hi = -1;
-        }
-    }
-    return hi < 0;
+    return hex::Parse(text, out);
 }
 
 }  // namespace gui

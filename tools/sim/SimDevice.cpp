@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/Crc32.h"
+#include "common/HexText.h"
 #include "core/ByteOrder.h"
 
 namespace sim {
@@ -17,41 +18,6 @@ void SetReturnCode(uint8_t* block, uint32_t rc) {
 // A refusal: the in-band error code in the upper 16 bits, 1 in the lower.
 uint32_t ErrorReturnCode(uint16_t code) {
     return static_cast<uint32_t>(code) << 16 | 1u;
-}
-
-std::string HexOf(const uint8_t* p, size_t n) {
-    std::string s;
-    char t[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(t, sizeof t, "%02x", p[i]);
-        s += t;
-    }
-    return s;
-}
-
-bool ParseHex(const std::string& text, std::vector<uint8_t>* out) {
-    out->clear();
-    int hi = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else if (c == ' ' || c == ':')
-            continue;
-        else
-            return false;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out->push_back(static_cast<uint8_t>(hi << 4 | v));
-            hi = -1;
-        }
-    }
-    return hi < 0;
 }
 
 // Copies a text field into the identify block: at most `max` bytes, NUL-padded.
@@ -234,7 +200,7 @@ bool SimDevice::AddUnitLocked(int portNo, const json& j, std::string* err) {
     }
     if (j.contains("info")) {
         std::vector<uint8_t> b;
-        if (!j.at("info").is_string() || !ParseHex(j.at("info").get<std::string>(), &b) ||
+        if (!j.at("info").is_string() || !hex::Parse(j.at("info").get<std::string>(), &b) ||
             b.size() != u.info.size()) {
             *err = "'info' must be 7 bytes in hex";
             return false;
@@ -251,7 +217,7 @@ bool SimDevice::AddUnitLocked(int portNo, const json& j, std::string* err) {
             long off = 0;
             std::vector<uint8_t> b;
             if (!p.is_object() || !GetInt(p, "offset", 0, 511, &off, err) || !p.contains("hex") ||
-                !p.at("hex").is_string() || !ParseHex(p.at("hex").get<std::string>(), &b) ||
+                !p.at("hex").is_string() || !hex::Parse(p.at("hex").get<std::string>(), &b) ||
                 static_cast<size_t>(off) + b.size() > u.ident.size()) {
                 if (err->empty()) *err = "bad 'identify_patch' entry (offset, hex)";
                 return false;
@@ -266,7 +232,7 @@ bool SimDevice::AddUnitLocked(int portNo, const json& j, std::string* err) {
         }
         for (const json& e : j.at("events")) {
             std::vector<uint8_t> b;
-            if (!e.is_string() || !ParseHex(e.get<std::string>(), &b) || b.size() > 32) {
+            if (!e.is_string() || !hex::Parse(e.get<std::string>(), &b) || b.size() > 32) {
                 *err = "an event is at most 32 bytes in hex";
                 return false;
             }
@@ -656,7 +622,7 @@ json SimDevice::StatusLocked() {
                  {"current_transfer", u.current ? TransferJson(*u.current) : json(nullptr)},
                  {"transfers", transfers},
                  {"commands", commands},
-                 {"identify", HexOf(u.ident.data(), u.ident.size())}});
+                 {"identify", hex::Format(u.ident.data(), u.ident.size())}});
         }
         json faults = json::array();
         for (const Fault& f : p.faults)
@@ -766,7 +732,7 @@ json SimDevice::Control(const json& req) {
                     return fail("unknown event name");
             } else if (req.contains("hex") && req.at("hex").is_string()) {
                 std::vector<uint8_t> b;
-                if (!ParseHex(req.at("hex").get<std::string>(), &b) || b.size() > 32)
+                if (!hex::Parse(req.at("hex").get<std::string>(), &b) || b.size() > 32)
                     return fail("an event is at most 32 bytes in hex");
                 std::copy(b.begin(), b.end(), ev.begin());
             } else {
