@@ -14,33 +14,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <list>
+
+#include "common/FdIo.h"
 #include "core/ByteOrder.h"
 
 namespace testing_support {
-
-namespace {
-
-bool RecvAll(int fd, uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t r = recv(fd, p, n, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-void SendAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t r = send(fd, p, n, MSG_NOSIGNAL);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-}
-
-}  // namespace
 
 uint32_t DevCall::Field(uint32_t off) const {
     uint8_t b[4] = {};
@@ -114,7 +92,7 @@ struct FakeDevice::Impl {
         uint8_t prefix[12];
         DevCall call;
         call.port = port;
-        if (!RecvAll(fd, prefix, sizeof prefix)) {
+        if (!fdio::RecvAll(fd, prefix, sizeof prefix)) {
             close(fd);
             return;
         }
@@ -126,7 +104,7 @@ struct FakeDevice::Impl {
             return;
         }
         call.block.resize(call.n);
-        if (!RecvAll(fd, call.block.data(), call.n)) {
+        if (!fdio::RecvAll(fd, call.block.data(), call.n)) {
             close(fd);
             return;
         }
@@ -171,7 +149,7 @@ struct FakeDevice::Impl {
         size_t len = a.result != 0 ? 8 : 8 + static_cast<size_t>(n2);
         if (a.mode == DevAnswer::Mode::ShortHeader) len = 5;
         if (a.mode == DevAnswer::Mode::ShortBody) len = 8 + (len - 8) / 2;
-        SendAll(fd, out.data(), std::min(len, out.size()));
+        fdio::SendAll(fd, out.data(), std::min(len, out.size()));
         close(fd);
     }
 

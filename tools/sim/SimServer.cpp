@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "common/FdIo.h"
 #include "core/ByteOrder.h"
 
 namespace sim {
@@ -24,28 +26,6 @@ namespace {
 constexpr int kMaxWorkersPerPort = 64;
 constexpr int kIoTimeoutMs = 30000;  // a client that stops sending or reading is dropped
 constexpr uint32_t kFirmwareScratch = kHeaderSize + 1024;  // bytes the firmware may write
-
-bool RecvAll(int fd, uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t r = recv(fd, p, n, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool SendAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t r = send(fd, p, n, MSG_NOSIGNAL);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
 
 void SetIoTimeouts(int fd, int ms) {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
@@ -183,18 +163,18 @@ void SimServer::WorkerLoop(std::shared_ptr<Listener> l) {
 void SimServer::ServeCall(int port, int fd, uint8_t* block, uint32_t* dirty) {
     SetIoTimeouts(fd, kIoTimeoutMs);
     uint8_t prefix[12];
-    if (!RecvAll(fd, prefix, sizeof prefix)) return;
+    if (!fdio::RecvAll(fd, prefix, sizeof prefix)) return;
     const uint32_t code = GetLe32(prefix), size = GetLe32(prefix + 4), n = GetLe32(prefix + 8);
     uint8_t head[8] = {};
     if (code != kIoctlScsiMiniport || size != kBlockSize || n < kHeaderSize || n > kBlockSize) {
         PutLe32(head, kResultInvalid);
-        SendAll(fd, head, sizeof head);
+        fdio::SendAll(fd, head, sizeof head);
         return;
     }
     // Bytes past n are zero for the firmware.
     std::memset(block, 0, *dirty);
     *dirty = n;
-    if (!RecvAll(fd, block, n)) return;
+    if (!fdio::RecvAll(fd, block, n)) return;
     Answer a = dev_.Handle(port, block, n);
     *dirty = std::max({*dirty, a.n2, kFirmwareScratch});
     if (verbose_)
@@ -208,12 +188,12 @@ void SimServer::ServeCall(int port, int fd, uint8_t* block, uint32_t* dirty) {
     PutLe32(head, a.result);
     PutLe32(head + 4, a.result != 0 ? 0 : a.n2);
     if (a.result != 0) {
-        SendAll(fd, head, sizeof head);
+        fdio::SendAll(fd, head, sizeof head);
         return;
     }
     if (a.close == Answer::Close::MidReply) {
-        SendAll(fd, head, sizeof head);
-        SendAll(fd, block, a.n2 / 2);
+        fdio::SendAll(fd, head, sizeof head);
+        fdio::SendAll(fd, block, a.n2 / 2);
         return;
     }
     iovec iov[2] = {{head, sizeof head}, {block, a.n2}};
@@ -224,10 +204,10 @@ void SimServer::ServeCall(int port, int fd, uint8_t* block, uint32_t* dirty) {
     if (sent >= 0 && static_cast<size_t>(sent) < sizeof head + a.n2) {
         size_t done = static_cast<size_t>(sent);
         if (done < sizeof head) {
-            if (!SendAll(fd, head + done, sizeof head - done)) return;
+            if (!fdio::SendAll(fd, head + done, sizeof head - done)) return;
             done = sizeof head;
         }
-        SendAll(fd, block + (done - sizeof head), a.n2 - (done - sizeof head));
+        fdio::SendAll(fd, block + (done - sizeof head), a.n2 - (done - sizeof head));
     }
 }
 
@@ -263,7 +243,7 @@ void SimServer::ControlLoop(int lfd) {
         else
             reply = dev_.Control(req);
         std::string out = reply.dump() + "\n";
-        SendAll(c, reinterpret_cast<const uint8_t*>(out.data()), out.size());
+        fdio::SendAll(c, reinterpret_cast<const uint8_t*>(out.data()), out.size());
         close(c);
     }
 }
@@ -295,7 +275,7 @@ json ControlRequest(const std::string& dir, const json& req, int timeoutMs) {
     if (dirFd >= 0) close(dirFd);
     std::string out = req.dump() + "\n";
     std::string text;
-    if (SendAll(fd, reinterpret_cast<const uint8_t*>(out.data()), out.size())) {
+    if (fdio::SendAll(fd, reinterpret_cast<const uint8_t*>(out.data()), out.size())) {
         shutdown(fd, SHUT_WR);
         char chunk[65536];
         for (;;) {
