@@ -10,10 +10,13 @@ char ServerDir[plat::SRV_PATH_MAX];
 namespace {
 std::mutex g_logLock;
 std::mutex g_stdoutLock;
+// The executable lies in the root folder: ServerDir is empty, and its files are "/name".
+bool g_serverDirIsRoot = false;
 }  // namespace
 
 void SetServerDir(const char* dir) {
     std::snprintf(ServerDir, sizeof ServerDir, "%s", dir ? dir : "");
+    g_serverDirIsRoot = false;
 }
 
 void SetServerDirFromExePath(const char* exePath) {
@@ -26,12 +29,13 @@ void SetServerDirFromExePath(const char* exePath) {
         *cut = '\0';
     }
     SetServerDir(buf);
+    g_serverDirIsRoot = cut == buf;
 }
 
 bool ServerDirPath(char* buf, size_t cap, const char* name) {
     if (cap == 0) return false;
     buf[0] = '\0';
-    if (ServerDir[0] == '\0') return false;
+    if (ServerDir[0] == '\0' && !g_serverDirIsRoot) return false;
     int n = std::snprintf(buf, cap, "%s%c%s", ServerDir, plat::PathSeparator(), name);
     if (n < 0 || static_cast<size_t>(n) >= cap) {
         buf[0] = '\0';

@@ -14,7 +14,8 @@ constexpr size_t SRV_LOG_LINE_MAX = 2048;
 extern char ServerDir[plat::SRV_PATH_MAX];
 
 // Sets ServerDir to the directory part of `exePath` (everything before its last separator).
-// A path without a separator gives an empty ServerDir.
+// A path without a separator gives an empty ServerDir; so does an executable in the root
+// folder, whose files are then "/name".
 void SetServerDirFromExePath(const char* exePath);
 
 // Sets ServerDir to `dir` as it stands (cut to the buffer). Used by start-up and by tests.
@@ -30,5 +31,5 @@ void SrvLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void StdOutMsg(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Builds ServerDir + separator + name into buf. Returns false (buf then empty) when it does not
-// fit or ServerDir is empty.
+// fit or ServerDir is empty (not set, or set from a path without a separator).
 bool ServerDirPath(char* buf, size_t cap, const char* name);

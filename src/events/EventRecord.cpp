@@ -20,9 +20,9 @@ EventBinList g_eventBinLists[EVENT_BIN_LIST_SLOTS];
 
 // Orders the pack, reset, rewrite and load of each controller's history files.
 std::mutex g_historyFileLocks[EVENT_BIN_LIST_SLOTS];
-// Set when a load was cut short: the history file then holds lines that are neither in the list
-// nor packed, so the packs must not empty it until a later load has read it whole. Guarded by the
-// controller's history-file lock.
+// Set when a load was cut short, or when the list dropped a line that no pack holds: the history
+// file then holds lines that are neither in the list nor packed, so the packs must not empty it
+// until a later load has read it whole. Guarded by the controller's history-file lock.
 bool g_historyFileKept[EVENT_BIN_LIST_SLOTS];
 
 const EventMailCalls kDefaultMailCalls{&MailEnableIsTrue, &IssueMailOut};
@@ -402,6 +402,12 @@ void FillEventBinMsg(uint8_t ctlrNo, const CtlrEvent& event, const char* prefix,
     // The line goes to the list and to the end of the history file in one step of the
     // history-file lock, so that a load never runs between the two.
     std::lock_guard<std::mutex> lock(g_historyFileLocks[ctlrNo]);
+    // A full list whose lines are all unpacked (a pack failed) drops a line that no pack holds:
+    // from then on only the history file has it, so no pack may empty the file until a load has
+    // read it whole.
+    const EventBinCounts before = GetEventBinCounts(ctlrNo);
+    if (before.lCount >= EVENT_BIN_LIST_MAX && before.lPending >= before.lCount)
+        g_historyFileKept[ctlrNo] = true;
     if (!AddEventBinLine(g_eventBinLists[ctlrNo], &event, prefix, serialPart, true)) return;
     char line[EVENT_BIN_LINE_MAX];
     size_t len = 0;

@@ -59,6 +59,10 @@ uint8_t ByteTransCounted(plat::SockFd& sock, uint8_t* buffer, int32_t length, ui
 // only as the bytes arrive. Returns SYS_SUCCESS, a ByteTrans failure, or SYSFAIL_PHASE2_ERR when
 // the memory cannot be had (logged here).
 uint8_t RecvLargeBody(GuiConn& conn, uint32_t length) {
+    // Kept for the life of the process: blocks may be released by connection threads until the
+    // end.
+    static HeapBudget* const budget = new HeapBudget(GUI_LARGE_REQUEST_BUDGET);
+    if (!conn.pLargeReq.Held()) conn.pLargeReq.SetBudget(budget);
     int zeroCount = 0;
     uint32_t got = 0;
     while (got < length) {

@@ -25,6 +25,10 @@ constexpr uint16_t GUI_DIR_RECV = 2;  // the next transfer receives a request
 // grows only as the body's bytes arrive, so a client never makes the agent hold memory for
 // bytes it has not sent.
 constexpr uint32_t GUI_MAX_REQUEST_SIZE = (128u << 20) + 64;
+// What all large-request blocks of all connections may hold together (the bodies of a few
+// firmware images at once). A body that would pass it fails phase 2 like one whose memory
+// cannot be had, so a crowd of large requests cannot exhaust the host's memory.
+constexpr size_t GUI_LARGE_REQUEST_BUDGET = size_t{640} << 20;
 
 // Request types (byte 1 of the request body).
 constexpr int8_t REQ_INBAND_COMMAND = 1;

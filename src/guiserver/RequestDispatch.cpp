@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "controller/CtlrChannel.h"
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTable.h"
 #include "controller/InBandRelay.h"
@@ -42,6 +43,21 @@ uint8_t SendReply(GuiConn& conn) {
     return ServerGUITrans(conn);
 }
 
+// Forgets controller n (its recorded events and its entry) after too many relay failures. The
+// channel is held from the check to the end, so that a rescan cannot have given the number to
+// another unit in between: only the unit whose relays failed is cleared (and logged).
+void ClearFailingCtlr(uint8_t n, const uint8_t* sn, const char* snText) {
+    CtlrChannelHold hold(n);
+    const CtlrEntry e = SnapshotCtlrEntry(n);
+    if (e.bState != CTLR_STATUS_ALIVE || std::memcmp(e.cCtrlSN, sn, CTLR_SN_COMPARE) != 0) return;
+    SrvLog(
+        "REQ_INBAND_COMMAND %02d : SN(%s) HandleInBandReq fail count over, clear the "
+        "device info.\n",
+        static_cast<int>(n), snText);
+    FreeEventBinList(n);
+    ZeroCtlrEntry(n);
+}
+
 void ServeInBandCommand(GuiConn& conn, const char* sn) {
     uint16_t ctlrNo = FindCtlrBySN(conn.cReqBuf + REQ_OFF_SN);
     if (ctlrNo == CTLR_INDEX_NONE) {
@@ -71,21 +87,17 @@ void ServeInBandCommand(GuiConn& conn, const char* sn) {
                 std::memcpy(g_inBandFailSn[ctlrNo], conn.cReqBuf + REQ_OFF_SN, CTLR_SN_COMPARE);
                 g_inBandFail[ctlrNo] = 0;
             }
-            count = ++g_inBandFail[ctlrNo];
+            // A malformed request says nothing about the controller: it is not counted.
+            if (s != SYSFAIL_INBAND_BAD_REQ) ++g_inBandFail[ctlrNo];
+            count = g_inBandFail[ctlrNo];
             if (count > INBAND_FAIL_LIMIT) g_inBandFail[ctlrNo] = 0;
         }
         SrvLog(
             "REQ_INBAND_COMMAND %02d : SN(%s) HandleInBandReq fail, bStatus 0x%x, "
             "usInBandErrCode 0x%x, Cnt %d.\n",
             no, sn, s, usInBandErrCode, count);
-        if (count > INBAND_FAIL_LIMIT) {
-            SrvLog(
-                "REQ_INBAND_COMMAND %02d : SN(%s) HandleInBandReq fail count over, clear the "
-                "device info.\n",
-                no, sn);
-            FreeEventBinList(static_cast<uint8_t>(ctlrNo));
-            ZeroCtlrEntry(static_cast<uint8_t>(ctlrNo));
-        }
+        if (count > INBAND_FAIL_LIMIT)
+            ClearFailingCtlr(static_cast<uint8_t>(ctlrNo), conn.cReqBuf + REQ_OFF_SN, sn);
         ComposeFailReply(conn, s);
         conn.cRepBuf[4] = static_cast<uint8_t>(usInBandErrCode & 0xFF);
         conn.cRepBuf[5] = static_cast<uint8_t>(usInBandErrCode >> 8);

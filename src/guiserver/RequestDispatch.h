@@ -5,7 +5,9 @@
 
 #include "platform/Socket.h"
 
-// Relay failures of one controller tolerated before it is cleared from the table.
+// Relay failures of one controller tolerated before it is cleared from the table. A request the
+// relay refuses as malformed (SYSFAIL_INBAND_BAD_REQ) says nothing about the controller and is
+// not counted.
 constexpr int INBAND_FAIL_LIMIT = 32;
 // Requests naming unknown serial numbers tolerated before the table is rescanned.
 constexpr int UNLISTED_SN_LIMIT = 128;

@@ -33,6 +33,12 @@ unsigned CodeForLog(int8_t code) {
 // True when the body holds `need` bytes; otherwise logs why the request is refused.
 bool HasReqBytes(const GuiConn& conn, int8_t code, uint32_t need) {
     if (conn.lReqLen >= need) return true;
+    if (conn.lReqLen <= CFG_OFF_CODE) {
+        // Not even the code arrived.
+        SrvLog("HandleSrvConfigReq : no CFG Code, request too short: %u bytes, %u needed.\n",
+               static_cast<unsigned>(conn.lReqLen), static_cast<unsigned>(need));
+        return false;
+    }
     SrvLog("HandleSrvConfigReq : CFG Code 0x%x, request too short: %u bytes, %u needed.\n",
            CodeForLog(code), static_cast<unsigned>(conn.lReqLen), static_cast<unsigned>(need));
     return false;

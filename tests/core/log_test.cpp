@@ -38,6 +38,18 @@ TEST(SrvLog, AppendsToTheLogBesideTheExecutableAndNeverEmptiesIt) {
     EXPECT_EQ(dir.Log(), "earlier run\nGS.1.1.5 Start.\nvalue 0x2a, no 03, text SN(1)\n");
 }
 
+TEST(ServerDir, AnExecutableInTheRootFolderKeepsItsFilesThere) {
+    std::string exe = std::string(1, plat::PathSeparator()) + "pellomar";
+    SetServerDirFromExePath(exe.c_str());
+    EXPECT_STREQ(ServerDir, "");
+    char path[plat::SRV_PATH_MAX];
+    ASSERT_TRUE(ServerDirPath(path, sizeof path, "ServerLog.txt"));
+    EXPECT_EQ(std::string(path), std::string(1, plat::PathSeparator()) + "ServerLog.txt");
+    // Not set at all: no path.
+    SetServerDir("");
+    EXPECT_FALSE(ServerDirPath(path, sizeof path, "ServerLog.txt"));
+}
+
 TEST(SrvLog, CutsOverlongTextTo2047Characters) {
     ServerDirScope dir;
     std::string big(5000, 'x');

@@ -268,7 +268,7 @@ TEST_F(ConfigReq, OverlongShortAndUnstorableTextsAreRefusedAndChangeNothing) {
         {"code 15, 10 serial bytes", gui::ConfigRequest(15, Text("SN-0000001")), 0x63,
          "HandleSrvConfigReq : CFG Code 0xf, request too short: 13 bytes, 19 needed.\n", ""},
         {"no code byte", Bytes{2, 2}, 0x63,
-         "HandleSrvConfigReq : CFG Code 0x0, request too short: 2 bytes, 3 needed.\n", ""},
+         "HandleSrvConfigReq : no CFG Code, request too short: 2 bytes, 3 needed.\n", ""},
         {"code 1, a blank", gui::ConfigRequest(1, Cat({8, 0}, Text("a b@c.d"))), 0x64,
          "HandleSrvConfigReq : CFG Code 0x1, text holds a blank or control character (0x20).\n",
          "Err: CFGCODE_UPDATE_MAIL_ADDR, Status = 0x64\n"},

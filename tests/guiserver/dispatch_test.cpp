@@ -127,6 +127,20 @@ TEST_F(DispatchTest, RelayFailuresGiveTheSixByteReplyAndMoreThan32ClearTheContro
     EXPECT_EQ(r.body, (Bytes{0x02, 0x01, 'S', SYSFAIL_CTLR_NOT_FOUND}));
 }
 
+TEST_F(DispatchTest, MalformedInBandRequestsAreRefusedButNeverClearTheController) {
+    AddLiveController(4, "SN-HEALTHY");
+    // No command code at all: the body ends with the serial number.
+    Bytes req = gui::ControllerRequest(1, "SN-HEALTHY", {});
+    for (int i = 0; i < INBAND_FAIL_LIMIT + 8; ++i) {
+        gui::Reply r = gui::Exchange(ep_, req);
+        ASSERT_TRUE(r.ok) << r.error;
+        ASSERT_EQ(r.body, (Bytes{0x02, 0x01, 'S', SYSFAIL_INBAND_BAD_REQ, 0, 0}));
+    }
+    EXPECT_EQ(InBandFailCount(4), 0);
+    EXPECT_EQ(SnapshotCtlrEntry(4).bState, CTLR_STATUS_ALIVE);
+    EXPECT_EQ(dir_.Log().find("clear the device info"), std::string::npos);
+}
+
 TEST_F(DispatchTest, UnknownConfigurationCodeGetsItsFailureReply) {
     gui::Reply r = gui::Exchange(ep_, gui::ConfigRequest(19, {}));
     ASSERT_TRUE(r.ok) << r.error;

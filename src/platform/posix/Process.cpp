@@ -102,7 +102,9 @@ int LaunchDetached(const char* const argv[]) {
     }
     if (child == 0) {
         close(fds[0]);
-        pid_t grand = fork();
+        // In the child of a threaded process only async-signal-safe calls may follow; _Fork is
+        // one (fork runs the parent's at-fork handlers and is not).
+        pid_t grand = _Fork();
         if (grand < 0) ChildFail(fds[1], errno);
         if (grand > 0) _exit(0);
         RunGrandchild(argv, fds[1], maxFd);
