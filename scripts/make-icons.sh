@@ -16,7 +16,7 @@ if [[ ${1:-} == --ico ]]; then
   pngs=()
   for s in 16 32 48 64 128; do pngs+=("$ICONS/pellomar-$s.png"); done
   # Each PNG becomes one image of the icon file, kept as it is: 32 bits with its alpha channel.
-  convert "${pngs[@]}" "$out"
+  convert "${pngs[@]}" -type TrueColorAlpha "$out"
   exit 0
 fi
 

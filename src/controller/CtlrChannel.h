@@ -37,8 +37,8 @@ constexpr int CTLR_CHANNEL_REPLY_TIMEOUT_MS = SRB_TIMEOUT_SECONDS * 1000;
 // answer back. Reads the entry's bState, cCtrlSN and cDevName (under the table lock, once the
 // channel is held) and writes no entry field. Returns:
 //   SYS_SUCCESS (0x50)          the answer arrived: the first outSize bytes of the data area are
-//                               in outBuf (zeros past what the driver returned); for an event
-//                               fetch code, an event was delivered
+//                               in outBuf (the bytes the driver did not write may hold the
+//                               request); for an event fetch code, an event was delivered
 //   SYSFAIL_CTLR_NOT_ALIVE      0x07 the entry is not alive ("Not CTLR_STATUS_ALIVE.")
 //   SYSFAIL_IOCTL_EMPTY_DEVNAME 0x0D the entry has no device path
 //   SYSFAIL_IOCTL_INSIZE_ERR    0x02 inSize above 0x7FFFF, or outSize above the 524288-byte data

@@ -12,7 +12,7 @@ int ServerMain() {
     if (plat::AcquireInstanceLock(SERVER_INSTANCE_MUTEX) ==
         plat::InstanceLockResult::AlreadyRunning) {
         plat::ShowMessageBox("Warning", "The Program Has Already Invoked in Other Session !!\n",
-                             plat::MsgBoxIcon::Warning);
+                             plat::MsgBoxIcon::None);
         return 0;
     }
     // 2, 3. Window title and class from the resources, hidden window and tray icon.

@@ -87,6 +87,10 @@ struct AboutDesc {
 struct TrayDesc {
     std::string windowTitle;
     std::string windowClass;
+    // Windows: the string resources that hold the title and the class name (at most 100 bytes
+    // each); the texts above stand in when a resource cannot be loaded.
+    int titleStringId = 0;
+    int classStringId = 0;
     int windowWidth = 0;
     int windowHeight = 0;
     // The hidden window's class menu and accelerators.

@@ -31,8 +31,9 @@ bool RunKeyAdd() {
         InfoBox("Already Added!");
         return true;
     }
-    // An unreadable executable path leaves exePath empty, and the write refuses it.
-    if (!plat::StartupValueWrite(RUN_KEY_VALUE_NAME, exePath)) {
+    // An unreadable executable path leaves exePath empty: nothing that could start the agent is
+    // written.
+    if (exePath[0] == '\0' || !plat::StartupValueWrite(RUN_KEY_VALUE_NAME, exePath)) {
         FailBox("RegEdit Add Failed!\n\r");
         return false;
     }

@@ -35,6 +35,8 @@ plat::TrayDesc TrayWindowDesc() {
     plat::TrayDesc desc;
     desc.windowTitle = STR_APP_TITLE;
     desc.windowClass = STR_WINDOW_CLASS;
+    desc.titleStringId = IDS_APP_TITLE;
+    desc.classStringId = IDC_PELLOMAR;
     desc.windowWidth = HIDDEN_WINDOW_WIDTH;
     desc.windowHeight = HIDDEN_WINDOW_HEIGHT;
     desc.classMenuId = IDC_PELLOMAR;

@@ -22,12 +22,11 @@ bool g_inCommand = false;  // UI thread only
 std::atomic<bool> g_quitAsked{false};
 std::atomic<int> g_quitCode{0};
 
-// The notification data: the layout with the balloon fields and the icon's GUID (version 3),
-// whose size is 508 bytes on 32-bit Windows.
+// The notification data: the whole structure (508 bytes in a 32-bit build, 528 in a 64-bit one).
 NOTIFYICONDATAA TrayData() {
     NOTIFYICONDATAA nid;
     std::memset(&nid, 0, sizeof nid);
-    nid.cbSize = NOTIFYICONDATAA_V3_SIZE;
+    nid.cbSize = sizeof nid;
     nid.hWnd = g_window;
     nid.uID = g_desc.trayIconId;
     nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -78,6 +77,27 @@ INT_PTR CALLBACK AboutProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
     }
 }
 
+// A command of the class menu, an accelerator or the popup menu; any other goes to the default
+// processing.
+bool KnownCommand(int command) {
+    for (const WindowMenu& m : g_desc.classMenu)
+        for (const TrayMenuEntry& e : m.entries)
+            if (!e.separator && e.command == command) return true;
+    for (const Accelerator& a : g_desc.accelerators)
+        if (a.command == command) return true;
+    for (const TrayMenuEntry& e :
+         g_desc.buildMenu ? g_desc.buildMenu() : std::vector<TrayMenuEntry>{})
+        if (!e.separator && e.command == command) return true;
+    return false;
+}
+
+// Loads string resource `id` (at most 100 bytes) into `out`; keeps `out` when there is none.
+void LoadTextResource(int id, std::string& out) {
+    char text[100];
+    if (id != 0 && LoadStringA(g_instance, static_cast<UINT>(id), text, sizeof text) > 0)
+        out = text;
+}
+
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == g_desc.trayCallbackMessage && msg != 0) {
         // Only the release of the right button opens the menu.
@@ -87,6 +107,7 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
     switch (msg) {
         case WM_COMMAND: {
+            if (!KnownCommand(LOWORD(wParam))) return DefWindowProcA(hwnd, msg, wParam, lParam);
             if (g_inCommand || !g_desc.onCommand) return 0;
             g_inCommand = true;
             bool exit = g_desc.onCommand(LOWORD(wParam));
@@ -134,6 +155,8 @@ void ShowMessageBox(const char* caption, const char* text, MsgBoxIcon icon) {
 bool DesktopCreate(const TrayDesc& desc) {
     g_desc = desc;
     if (g_instance == nullptr) g_instance = GetModuleHandleA(nullptr);
+    LoadTextResource(desc.titleStringId, g_desc.windowTitle);
+    LoadTextResource(desc.classStringId, g_desc.windowClass);
     if (g_uiThread == 0) g_uiThread = GetCurrentThreadId();
 
     WNDCLASSEXA wc;
@@ -176,7 +199,7 @@ int DesktopRunLoop() {
     MSG msg;
     BOOL r;
     while ((r = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
-        if (r == -1) break;
+        if (r == -1) return 0;
         if (msg.hwnd == nullptr && msg.message == WM_APP && g_quitAsked.load()) {
             if (g_window != nullptr) {
                 RemoveTrayIcon();

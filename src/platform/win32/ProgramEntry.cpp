@@ -1,7 +1,12 @@
 #include <windows.h>
 
+#include <cstdio>
+
 #include "core/ServerMain.h"
 
+// The process ends with all its threads: nothing is torn down under threads still running.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return ServerMain();
+    int code = ServerMain();
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(code));
 }

@@ -15,8 +15,9 @@ SOCKET S(SockFd s) {
     return static_cast<SOCKET>(s);
 }
 
-// Every call that makes a socket first makes sure the library is initialised (programs other
-// than the agent, the tests among them, need not call SockStartup themselves).
+// Every call that makes a socket first makes sure the library is initialised, asking for 2.2
+// (programs other than the agent, the tests among them, need not call SockStartup themselves).
+// The agent's listener asks for 1.1 first; the library counts both starts.
 void EnsureStartup() {
     static const bool started = [] {
         WSADATA data;

@@ -52,7 +52,9 @@ bool StartupValueWrite(const char* name, const char* exePath) {
 bool StartupValueDelete(const char* name) {
     RunKey key;
     if (!key.ok()) return false;
-    return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS;
+    // A value that is not there (any more) is as good as deleted.
+    LONG r = RegDeleteValueA(key.get(), name);
+    return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace plat
