@@ -96,9 +96,11 @@ EventBinLine* LinkNewestLocked(EventBinList& list, EventBinLine* line) {
         list.pLast->pNext = line;
     }
     list.pLast = line;
+    // The count of unpacked lines keeps running when the list is full, so that the lines go to a
+    // pack every EVENT_BIN_LIST_MAX lines and the history file never grows past that.
+    if (list.lPending < UINT32_MAX) ++list.lPending;
     if (list.lCount < EVENT_BIN_LIST_MAX) {
         ++list.lCount;
-        ++list.lPending;
         return nullptr;
     }
     EventBinLine* oldest = list.pFirst;
@@ -118,11 +120,14 @@ EventBinLine* UnlinkAllLocked(EventBinList& list) {
     return lines;
 }
 
-// Writes up to `limit` lines from the oldest, each with "\n"; false when a write failed.
+// Writes the newest `limit` lines (all of them when it holds no more), oldest first, each with
+// "\n"; false when a write failed.
 bool WriteLinesLocked(const EventBinList& list, uint32_t limit, std::FILE* f) {
-    uint32_t written = 0;
-    for (const EventBinLine* line = list.pFirst; line != nullptr && written < limit;
-         line = line->pNext, ++written) {
+    const EventBinLine* first = list.pFirst;
+    for (uint32_t skip = list.lCount > limit ? list.lCount - limit : 0;
+         skip > 0 && first != nullptr; --skip)
+        first = first->pNext;
+    for (const EventBinLine* line = first; line != nullptr; line = line->pNext) {
         if (std::fputs(line->cText, f) < 0 || std::fputc('\n', f) == EOF) return false;
     }
     return true;
@@ -142,7 +147,8 @@ bool PackLocked(uint8_t n) {
 
     EventBinList& list = g_eventBinLists[n];
     std::lock_guard<std::mutex> lock(list.mLock);
-    // After a release the list may hold fewer lines than are pending: write what it holds.
+    // The pending lines are the newest; after a release the list may hold fewer lines than are
+    // pending: write what it holds.
     const uint32_t lines = list.lPending < list.lCount ? list.lPending : list.lCount;
     if (lines == 0) {
         list.lPending = 0;

@@ -50,7 +50,7 @@ struct EventBinList {
     uint32_t lCount = 0;             // lines held, 0 to EVENT_BIN_LIST_MAX
     EventBinLine* pFirst = nullptr;  // the oldest line
     EventBinLine* pLast = nullptr;   // the newest line
-    uint32_t lPending = 0;           // lines added since the last pack while the list wasn't full
+    uint32_t lPending = 0;           // lines added since the last pack (the newest of the list)
     std::mutex mLock;                // guards the fields above and the lines
 };
 
@@ -60,8 +60,8 @@ EventBinList* GetEventBinList(uint8_t ctlrNo);
 // Appends one line to `list` as its newest. With `withHex` the text is text1, text2 and the 32
 // bytes of *event as 64 lowercase hex digits ("%02x" each); without it the text is text1 alone (a
 // loaded line) and text2 and event are ignored. The text is cut at EVENT_BIN_LINE_MAX - 1
-// characters. While the list holds fewer than EVENT_BIN_LIST_MAX lines, lCount and lPending grow
-// by one; otherwise the oldest line is released and both stay as they are. Returns false when no
+// characters. lPending grows by one; while the list holds fewer than EVENT_BIN_LIST_MAX lines so
+// does lCount, otherwise the oldest line is released and lCount stays. Returns false when no
 // memory was left for the line (nothing is then added). Takes the list's lock.
 bool AddEventBinLine(EventBinList& list, const CtlrEvent* event, const char* text1,
                      const char* text2, bool withHex);
@@ -71,7 +71,8 @@ bool AddEventBinLine(EventBinList& list, const CtlrEvent* event, const char* tex
 // Thread-safe.
 void FreeEventBinList(uint8_t ctlrNo);
 
-// Appends the list's lPending oldest lines (never more than it holds), each followed by "\n", to
+// Appends the list's lPending newest lines (never more than it holds), oldest first, each
+// followed by "\n", to
 // ServerDir/event_bak_SN_<stamp>.txt, flushes the file to disk and sets lPending to 0. Returns
 // true when they were written (or there was nothing to write); false, with lPending unchanged,
 // when the entry isn't alive or the file can't be opened or written (a partly written pack may

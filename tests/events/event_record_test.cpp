@@ -405,9 +405,38 @@ TEST_F(EventRecordTest, The1023rdEventPacksTheHistoryAndTheNextPacksNothing) {
     ASSERT_EQ(held.size(), 1023u);
     EXPECT_EQ(held.front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(1024));
     EXPECT_EQ(held.back().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(2));
-    EXPECT_EQ(GetEventBinCounts(0).lPending, 0u);
+    EXPECT_EQ(GetEventBinCounts(0).lPending, 1u);
     // The history file holds exactly the lines not packed.
     EXPECT_EQ(ReadFile(History()), held.front() + "\n");
+}
+
+// A full history goes on packing every 1023 events: the pack files hold every event once, and the
+// history file never holds more than the lines since the last pack (a restart has no more than that
+// to load).
+TEST_F(EventRecordTest, AFullHistoryPacksEvery1023EventsAndTheFileStaysSmall) {
+    constexpr uint32_t kEvents = 3 * 1023 + 5;
+    for (uint32_t i = 1; i <= kEvents; ++i)
+        RecEventToFile(0, NumberedRec(i));
+    std::vector<std::string> packed;
+    for (const std::string& bak : FilesStartingWith(server_.path(), "event_bak_"))
+        for (const std::string& line : SplitLines(ReadFile(server_.File(bak))))
+            packed.push_back(line.substr(EVENT_BIN_HEX_POS, 12));
+    std::vector<std::string> expected;
+    for (uint32_t i = 1; i <= 3 * 1023; ++i)
+        expected.push_back(NumberedHex(i));
+    std::sort(packed.begin(), packed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(packed, expected);
+    EXPECT_EQ(Occurrences(server_.Log(), "FillEventBinMsg (00) ResetEventBinFile.\n"), 3u);
+    const auto rest = SplitLines(ReadFile(History()));
+    ASSERT_EQ(rest.size(), 5u);
+    EXPECT_EQ(rest.front().substr(EVENT_BIN_HEX_POS, 12), NumberedHex(3 * 1023 + 1));
+    EXPECT_EQ(GetEventBinCounts(0).lPending, 5u);
+
+    // A restart loads those five and packs nothing.
+    ReloadEventBinFile(0);
+    EXPECT_EQ(ListLines(0).size(), 5u);
+    EXPECT_EQ(Occurrences(server_.Log(), "ResetEventBinFile"), 3u);
 }
 
 // A restart loads what was recorded before it: the file keeps every line since the last pack.
