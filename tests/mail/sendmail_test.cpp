@@ -155,6 +155,17 @@ TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
         << err;
     auth = ReadFile(box.File("auth.log"));
     EXPECT_TRUE(auth.ends_with("\nPLAIN mailer \n") || auth.ends_with("\nLOGIN mailer \n")) << auth;
+
+    // Options come only before the arguments: a user or password that looks like one is sent as
+    // it stands.
+    ASSERT_EQ(Run({server, "agent@x.test", "ops@y.test", SUBJECT, "--verbose", "--help", body},
+                  nullptr, &err),
+              0)
+        << err;
+    auth = ReadFile(box.File("auth.log"));
+    EXPECT_TRUE(auth.ends_with("\nPLAIN --verbose --help\n") ||
+                auth.ends_with("\nLOGIN --verbose --help\n"))
+        << auth;
 }
 
 TEST_F(SendMail, EncodesTextThatIsNotPlainAscii) {

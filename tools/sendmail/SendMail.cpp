@@ -362,6 +362,9 @@ int main(int argc, char** argv) {
         } else if (!optionsDone && a.size() > 2 && a.rfind("--", 0) == 0) {
             return UsageError("unknown option '" + a + "'");
         } else {
+            // The first argument ends the options: the texts that follow are the mail settings,
+            // which may well begin with a '-'.
+            optionsDone = true;
             args.push_back(a);
         }
     }
