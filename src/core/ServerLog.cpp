@@ -44,6 +44,20 @@ bool ServerDirPath(char* buf, size_t cap, const char* name) {
     return true;
 }
 
+void ServerFolderText(char (&out)[plat::SRV_PATH_MAX]) {
+    const char sep = plat::PathSeparator();
+    if (g_serverDirIsRoot) {
+        std::snprintf(out, sizeof out, "%c", sep);
+        return;
+    }
+    std::snprintf(out, sizeof out, "%s", ServerDir);
+    const bool bareDrive = sep == '\\' && std::strlen(out) == 2 && out[1] == ':';
+    if (bareDrive) {
+        out[2] = sep;
+        out[3] = '\0';
+    }
+}
+
 void SrvLog(const char* format, ...) {
     char text[SRV_LOG_LINE_MAX] = {};
     va_list ap;

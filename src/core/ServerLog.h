@@ -33,3 +33,9 @@ void StdOutMsg(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Builds ServerDir + separator + name into buf. Returns false (buf then empty) when it does not
 // fit or ServerDir is empty (not set, or set from a path without a separator).
 bool ServerDirPath(char* buf, size_t cap, const char* name);
+
+// The folder of the executable as a command must name it (to change to it, or to find a program
+// in it): ServerDir as it stands; the root folder itself when the executable lies there (ServerDir
+// is then empty); a bare drive ("C:", which names that drive's current folder) with its
+// separator added ("C:\"). Empty when ServerDir is not set. Cut to the buffer like ServerDir.
+void ServerFolderText(char (&out)[plat::SRV_PATH_MAX]);

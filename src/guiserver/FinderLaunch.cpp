@@ -21,7 +21,9 @@ void InitFinderServer() {
 
 void ThreadFinderSrv() {
     plat::SleepMs(1000);
-    int result = LaunchFinderResponder(ServerDir);
+    char folder[plat::SRV_PATH_MAX];
+    ServerFolderText(folder);
+    int result = LaunchFinderResponder(folder);
     SrvLog("Finder (%d) :cmd.exe  /C java \n", result);
 }
 

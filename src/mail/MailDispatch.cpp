@@ -90,6 +90,8 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     SnapshotMailSettings(&addrs, &srv);
 
     bool ok = true;
+    char folder[plat::SRV_PATH_MAX];
+    ServerFolderText(folder);
     char cwd[plat::SRV_PATH_MAX];
     std::string lastCwd;
     bool haveCwd = false;
@@ -105,7 +107,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
         haveCwd = true;
         std::snprintf(rec->cSubject, sizeof rec->cSubject, "%s", MAIL_SUBJECT);
         std::string pathBuf2 =
-            mail_os::FormatRecipientLines(ServerDir, srv, slot.cMailAddr, rec->cSubject, cwd, name);
+            mail_os::FormatRecipientLines(folder, srv, slot.cMailAddr, rec->cSubject, cwd, name);
         SrvLog("IssueMailOut [%d] : PathBuf2 = %s", ctlrNo, pathBuf2.c_str());
         ok = ok && PutText(script.get(), pathBuf2) && PutText(script.get(), "\n");
     }

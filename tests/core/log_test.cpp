@@ -45,9 +45,19 @@ TEST(ServerDir, AnExecutableInTheRootFolderKeepsItsFilesThere) {
     char path[plat::SRV_PATH_MAX];
     ASSERT_TRUE(ServerDirPath(path, sizeof path, "ServerLog.txt"));
     EXPECT_EQ(std::string(path), std::string(1, plat::PathSeparator()) + "ServerLog.txt");
+    // Commands (the mail script's change of folder, the responder's launch) name the root.
+    char folder[plat::SRV_PATH_MAX];
+    ServerFolderText(folder);
+    EXPECT_EQ(std::string(folder), std::string(1, plat::PathSeparator()));
+    SetServerDirFromExePath(
+        (std::string(1, plat::PathSeparator()) + "opt" + plat::PathSeparator() + "p").c_str());
+    ServerFolderText(folder);
+    EXPECT_EQ(std::string(folder), std::string(1, plat::PathSeparator()) + "opt");
     // Not set at all: no path.
     SetServerDir("");
     EXPECT_FALSE(ServerDirPath(path, sizeof path, "ServerLog.txt"));
+    ServerFolderText(folder);
+    EXPECT_STREQ(folder, "");
 }
 
 TEST(SrvLog, CutsOverlongTextTo2047Characters) {

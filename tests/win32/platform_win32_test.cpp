@@ -24,6 +24,13 @@ TEST(Win32Platform, ExecutablePathAndServerDirUseBackslashes) {
     char log[plat::SRV_PATH_MAX];
     ASSERT_TRUE(ServerDirPath(log, sizeof log, "ServerLog.txt"));
     EXPECT_STREQ(log, "C:\\Tools\\ServerLog.txt");
+    // At a drive's root, commands name the root ("C:" alone is the drive's current folder).
+    char folder[plat::SRV_PATH_MAX];
+    SetServerDirFromExePath("C:\\PELLOMAR.exe");
+    ASSERT_TRUE(ServerDirPath(log, sizeof log, "ServerLog.txt"));
+    EXPECT_STREQ(log, "C:\\ServerLog.txt");
+    ServerFolderText(folder);
+    EXPECT_STREQ(folder, "C:\\");
     SetServerDir("");
     char small[4];
     EXPECT_FALSE(plat::GetExecutablePath(small, sizeof small));
