@@ -60,12 +60,13 @@ void CopyText(char* dst, size_t cap, const char* src, size_t n) {
 }
 
 bool IsTokenSeparator(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 // Reads the next whitespace-separated token of `f` into `out` (cap bytes, cap >= 1): at most
-// cap - 1 characters are kept and the rest of a longer token is dropped. Returns false when the
-// file holds no further token (out is then empty).
+// cap - 1 characters are kept and the rest of a longer token is dropped. A NUL byte belongs to
+// the token but ends its text. Returns false when the file holds no further token (out is then
+// empty).
 bool ReadToken(std::FILE* f, char* out, size_t cap) {
     out[0] = '\0';
     int c;
@@ -74,8 +75,10 @@ bool ReadToken(std::FILE* f, char* out, size_t cap) {
     } while (c != EOF && IsTokenSeparator(c));
     if (c == EOF) return false;
     size_t len = 0;
+    bool ended = false;
     while (c != EOF && !IsTokenSeparator(c)) {
-        if (len + 1 < cap) out[len++] = static_cast<char>(c);
+        if (c == '\0') ended = true;
+        if (!ended && len + 1 < cap) out[len++] = static_cast<char>(c);
         c = std::fgetc(f);
     }
     out[len] = '\0';

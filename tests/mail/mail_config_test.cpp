@@ -122,6 +122,10 @@ TEST_F(MailConfig, MailCfgIsReadAsTokensIntoSlotsInOrder) {
         {"slot 11 always reads NULL after start-up",
          Lines(std::vector<std::string>(12, "keep@x.test")),
          std::vector<std::string>(11, "keep@x.test"), ""},
+        {"a NUL byte ends its token's text but separates nothing",
+         std::string("a@x.test\0junk\nb@y.test\n", 23),
+         {"a@x.test", "b@y.test"},
+         ""},
         {"a 13th token is never stored", thirteen, firstEleven, "bIndex >= MAX_MIS_SZ"},
         {"an empty file", "", {}, ""},
     };
