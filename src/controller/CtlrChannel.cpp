@@ -136,9 +136,11 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     char devName[CTLR_DEVNAME_SIZE + 1];
     std::memcpy(devName, entry.cDevName, CTLR_DEVNAME_SIZE);
     devName[CTLR_DEVNAME_SIZE] = '\0';
+    char folder[plat::SRV_PATH_MAX];
+    ServerFolderText(folder);
     plat::DevHandle dev;
     int sysErr = 0;
-    if (!plat::DevOpen(devName, ServerDir, dev, &sysErr)) {
+    if (!plat::DevOpen(devName, folder, dev, &sysErr)) {
         SrvLog("Ctlr %s : Create device handle fail, status : %d\n", sn, sysErr);
         return SYSFAIL_IOCTL_OPEN_FAIL;
     }

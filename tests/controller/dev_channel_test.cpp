@@ -39,8 +39,10 @@ TEST(DevChannel, DevicePathNamesTheSocketOfItsPort) {
     EXPECT_EQ(RoundTrip("\\\\.\\Scsi3: ", root.path()), 0);
     EXPECT_EQ(RoundTrip("\\\\.\\Scsi12:", root.path()), 0);
     EXPECT_EQ(RoundTrip("Scsi3", root.path()), 0);
+    // A root given with its trailing separator (the root folder itself is "/").
+    EXPECT_EQ(RoundTrip("Scsi3", root.path() + "/"), 0);
     auto calls = dev.Calls();
-    ASSERT_EQ(calls.size(), 3u);
+    ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0].port, 3);
     EXPECT_EQ(calls[1].port, 12);
     EXPECT_EQ(calls[0].n, 28u);

@@ -153,7 +153,9 @@ bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr)
     }
     if (err == 0) {
         char path[4200];
-        int len = std::snprintf(path, sizeof path, "%s/dev/%s", root, name);
+        // The root folder ends in its '/' already.
+        const char* sep = root[std::strlen(root) - 1] == '/' ? "" : "/";
+        int len = std::snprintf(path, sizeof path, "%s%sdev/%s", root, sep, name);
         if (len < 0 || static_cast<size_t>(len) >= sizeof path) {
             err = ENAMETOOLONG;
         } else if (static_cast<size_t>(len) < sizeof(sockaddr_un::sun_path)) {
@@ -161,7 +163,7 @@ bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr)
         } else {
             // Too long for a socket address: reach the socket through its open folder.
             char dir[4200];
-            std::snprintf(dir, sizeof dir, "%s/dev", root);
+            std::snprintf(dir, sizeof dir, "%s%sdev", root, sep);
             int dfd = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
             if (dfd < 0) {
                 err = errno;
