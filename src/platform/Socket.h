@@ -39,6 +39,11 @@ SockFd SockTcpConnect(const char* host, uint16_t port, int timeoutMs, char* err,
 int SockSend(SockFd sock, const void* buf, int len);
 int SockRecv(SockFd sock, void* buf, int len);
 
+// Sends with a time-out: as SockSend, but gives up when the peer has taken nothing for
+// `timeoutMs` (at least 1), returning -2 then (a part of `buf` may have gone before). The
+// socket's send time-out stays set for later sends; a socket that timed out should be closed.
+int SockSendTimeout(SockFd sock, const void* buf, int len, int timeoutMs);
+
 // Receives with a time-out: as SockRecv, or -2 when nothing arrived within `timeoutMs`.
 int SockRecvTimeout(SockFd sock, void* buf, int len, int timeoutMs);
 

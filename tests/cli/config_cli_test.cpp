@@ -218,4 +218,20 @@ TEST(ConfigCli, BadCommandLinesExitWith2AndSendNothing) {
     EXPECT_TRUE(agent.Requests().empty());
 }
 
+// A peer that never reads (an agent whose connection threads are all busy leaves new
+// connections in the backlog) cannot hold a large request's sender past its time-out.
+TEST(GuiClient, ASendThatThePeerNeverTakesTimesOut) {
+    char err[128];
+    plat::Socket listener(plat::SockTcpListen(0x7F000001, 0, 4, err, sizeof err));
+    ASSERT_TRUE(listener.Valid()) << err;
+    gui::Endpoint ep;
+    ep.port = plat::SockLocalPort(listener.Get());
+    ep.timeoutMs = 1000;
+    // Far more than loopback buffers hold for a connection nobody accepts.
+    const Bytes body(64u << 20, 0x5A);
+    const gui::Reply r = gui::Exchange(ep, body);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "timed out while sending the request");
+}
+
 }  // namespace

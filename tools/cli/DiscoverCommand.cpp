@@ -9,6 +9,7 @@
 
 #include "CliCommands.h"
 #include "common/Discovery.h"
+#include "platform/HostPaths.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -106,7 +107,10 @@ int RunDiscover(const CliContext& ctx) {
         char fromText[plat::SOCK_ADDR_TEXT_MAX] = {};
         int n = plat::SockUdpRecvFrom(sock.Get(), buf, sizeof buf, wait, &from, &fromPort, fromText,
                                       sizeof fromText);
-        if (n < 0) continue;  // time-out (resend or end), or a transient error
+        // A time-out (resend or end), or a socket error: pause briefly on an error so that a
+        // lasting one does not spin until the deadline.
+        if (n == -1) plat::SleepMs(10);
+        if (n < 0) continue;
         disc::DiscAnswer a;
         if (static_cast<size_t>(n) > sizeof buf ||
             !disc::ParseDiscAnswer(buf, static_cast<size_t>(n), &a) || a.lNonce != nonce)

@@ -19,12 +19,21 @@ int RemainingMs(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-bool SendAll(plat::SockFd s, const Bytes& b) {
+// Sends all of b before the deadline; false with the reason in err otherwise.
+bool SendAll(plat::SockFd s, const Bytes& b, Clock::time_point deadline, std::string* err) {
     size_t off = 0;
     while (off < b.size()) {
         size_t chunk = std::min<size_t>(b.size() - off, 1 << 20);
-        int n = plat::SockSend(s, b.data() + off, static_cast<int>(chunk));
-        if (n <= 0) return false;
+        int n = plat::SockSendTimeout(s, b.data() + off, static_cast<int>(chunk),
+                                      RemainingMs(deadline));
+        if (n == -2) {
+            *err = "timed out while sending the request";
+            return false;
+        }
+        if (n <= 0) {
+            *err = "connection lost while sending the request";
+            return false;
+        }
         off += static_cast<size_t>(n);
     }
     return true;
@@ -78,10 +87,7 @@ Reply Exchange(const Endpoint& ep, const Bytes& body) {
         r.error = err;
         return r;
     }
-    if (!SendAll(s.Get(), Frame(body))) {
-        r.error = "connection lost while sending the request";
-        return r;
-    }
+    if (!SendAll(s.Get(), Frame(body), deadline, &r.error)) return r;
     uint8_t hdr[5];
     if (!RecvExact(s.Get(), hdr, 5, deadline, &r.error)) return r;
     if (hdr[0] != 0x01) {
@@ -116,10 +122,7 @@ Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire, bool endAfterSend) {
         r.error = err;
         return r;
     }
-    if (!wire.empty() && !SendAll(s.Get(), wire)) {
-        r.error = "connection lost while sending";
-        return r;
-    }
+    if (!wire.empty() && !SendAll(s.Get(), wire, deadline, &r.error)) return r;
     if (endAfterSend) plat::SockShutdownSend(s.Get());
     uint8_t buf[4096];
     for (;;) {

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -147,6 +148,18 @@ int SockSend(SockFd sock, const void* buf, int len) {
         ssize_t n = send(Fd(sock), buf, static_cast<size_t>(len), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         return n < 0 ? -1 : static_cast<int>(n);
+    }
+}
+
+int SockSendTimeout(SockFd sock, const void* buf, int len, int timeoutMs) {
+    if (timeoutMs <= 0) return -2;
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(Fd(sock), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return -1;
+    for (;;) {
+        ssize_t n = send(Fd(sock), buf, static_cast<size_t>(len), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+        return static_cast<int>(n);
     }
 }
 

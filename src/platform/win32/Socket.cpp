@@ -154,6 +154,17 @@ int SockSend(SockFd sock, const void* buf, int len) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+int SockSendTimeout(SockFd sock, const void* buf, int len, int timeoutMs) {
+    if (timeoutMs <= 0) return -2;
+    DWORD ms = static_cast<DWORD>(timeoutMs);
+    if (setsockopt(S(sock), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
+                   sizeof ms) != 0)
+        return -1;
+    int n = send(S(sock), static_cast<const char*>(buf), len, 0);
+    if (n != SOCKET_ERROR) return n;
+    return WSAGetLastError() == WSAETIMEDOUT ? -2 : -1;
+}
+
 int SockRecv(SockFd sock, void* buf, int len) {
     int n = recv(S(sock), static_cast<char*>(buf), len, 0);
     return n == SOCKET_ERROR ? -1 : n;
