@@ -16,7 +16,8 @@ constexpr int LAUNCH_FAILED = 31;
 // in the agent's current directory, with no handles of the agent inherited and with no signal
 // blocked or ignored (whatever the calling thread blocks). Returns once the program has been
 // executed (or has failed to be), never waiting for it to end, and leaves no zombie behind: the
-// program is never the agent's child.
+// program is never the agent's child. (Windows: CreateProcessA with the arguments quoted as the
+// C runtime splits them, no console and so no standard streams, no handle inherited.)
 // Results: LAUNCH_OK; LAUNCH_FILE_NOT_FOUND for a missing program (or a missing folder on its
 // path, or an empty path); LAUNCH_ACCESS_DENIED for a program that may not be executed (no
 // execute permission, a folder, a file of no executable format); LAUNCH_FAILED for anything

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "core/ServerLog.h"
@@ -13,6 +14,7 @@
 #include "support/TestSupport.h"
 
 using namespace testing_support;
+namespace fs = std::filesystem;
 
 TEST(Win32Platform, ExecutablePathAndServerDirUseBackslashes) {
     char exe[plat::SRV_PATH_MAX];
@@ -63,6 +65,22 @@ TEST(Win32Platform, TheCommandInterpreterStartsHidden) {
     EXPECT_GT(r, 32);
     EXPECT_TRUE(WaitFor([&] { return FileExists(marker); }));
     EXPECT_LE(plat::ShellOpenHidden("no-such-program-here.exe", ""), 32);
+}
+
+TEST(Win32Platform, ADetachedLaunchPassesEveryArgumentIntact) {
+    TempDir dir;
+    const std::string prog = dir.File("argdump.exe");
+    ASSERT_TRUE(fs::copy_file(BinPath("test_argdump.exe"), prog));
+    const char* const argv[] = {prog.c_str(), "KELDRAN", "C:\\dir\\", "say \"hi\"",
+                                "a\\\"b",     "",        "two words", nullptr};
+    EXPECT_EQ(plat::LaunchDetached(argv), plat::LAUNCH_OK);
+    const std::string args = dir.File("args.txt");
+    ASSERT_TRUE(WaitFor([&] { return FileExists(args) && !ReadFile(args).empty(); }));
+    EXPECT_EQ(ReadFile(args), "KELDRAN\nC:\\dir\\\nsay \"hi\"\na\\\"b\n\ntwo words\n");
+
+    const std::string missing = dir.File("missing.exe");
+    const char* const none[] = {missing.c_str(), nullptr};
+    EXPECT_EQ(plat::LaunchDetached(none), plat::LAUNCH_FILE_NOT_FOUND);
 }
 
 TEST(Win32Platform, AMissingScsiPortFailsToOpenWithItsSystemError) {
