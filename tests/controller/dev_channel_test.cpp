@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/DevChannel.h"
@@ -103,6 +104,38 @@ TEST(DevChannel, StuckDriverTimesOut) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(RoundTrip("\\\\.\\Scsi0: ", root.path(), 300), ETIMEDOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(290));
+}
+
+// A driver that answers a byte at a time, each well within the time-out, still cannot keep the
+// call past it: the time-out bounds the whole call.
+TEST(DevChannel, ADribblingDriverTimesOutTheWholeCall) {
+    TempDir root;
+    ASSERT_EQ(mkdir(root.File("dev").c_str(), 0755), 0);
+    int lfd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    const std::string path = root.File("dev") + "/Scsi0";
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(lfd, 4), 0);
+    std::thread driver([lfd] {
+        int c = accept(lfd, nullptr, nullptr);
+        if (c < 0) return;
+        uint8_t req[40];
+        recv(c, req, sizeof req, MSG_WAITALL);               // the prefix and the 28-byte header
+        const uint8_t head[8] = {0, 0, 0, 0, 100, 0, 0, 0};  // success, 100 bytes to come
+        send(c, head, sizeof head, MSG_NOSIGNAL);
+        const uint8_t byte = 0;
+        // At most 50 bytes, 100 ms apart: it stops once the caller has closed.
+        for (int i = 0; i < 50 && send(c, &byte, 1, MSG_NOSIGNAL) == 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        close(c);
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(RoundTrip("\\\\.\\Scsi0: ", root.path(), 1000), ETIMEDOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));
+    driver.join();
+    close(lfd);
 }
 
 TEST(DevChannel, DriverResultIsTheSystemError) {

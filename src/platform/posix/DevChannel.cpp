@@ -27,8 +27,10 @@ int RemainingMs(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Bounds every blocking send and receive on fd by what is left until the deadline (the kernel
-// counts a receive that waits for all its bytes as one wait).
+// Bounds the next blocking send and receive on fd by what is left until the deadline (the kernel
+// counts a receive that waits for all its bytes as one wait); set again before each further
+// call, so that a driver answering a little at a time cannot stretch the whole call. False once
+// the deadline has passed.
 bool SetWaitLimit(int fd, Clock::time_point deadline) {
     int ms = RemainingMs(deadline);
     if (ms <= 0) return false;
@@ -59,6 +61,8 @@ int SendVec(int fd, iovec* iov, int count, Clock::time_point deadline) {
             if (errno == EINTR && SetWaitLimit(fd, deadline)) continue;
             return errno == EINTR ? ETIMEDOUT : IoError(errno);
         }
+        // What is left of the call's time bounds the next send.
+        if (!SetWaitLimit(fd, deadline)) return ETIMEDOUT;
         size_t left = static_cast<size_t>(n);
         while (left > 0) {
             size_t take = left < msg.msg_iov[0].iov_len ? left : msg.msg_iov[0].iov_len;
@@ -78,6 +82,8 @@ int SendVec(int fd, iovec* iov, int count, Clock::time_point deadline) {
 int RecvAll(int fd, uint8_t* p, size_t len, Clock::time_point deadline, size_t* got) {
     *got = 0;
     while (*got < len) {
+        // Each receive gets only what is left of the call's time.
+        if (!SetWaitLimit(fd, deadline)) return ETIMEDOUT;
         ssize_t n = recv(fd, p + *got, len - *got, MSG_WAITALL);
         if (n > 0) {
             *got += static_cast<size_t>(n);
