@@ -73,6 +73,18 @@ class CtlrChannelHold {
     std::lock_guard<std::recursive_mutex> lock_;
 };
 
+// Holds channel n for the life of the object when it is free right now, without waiting:
+// Held() says whether it was had. The poller takes channels this way, so that a long transfer
+// to one controller (or a rescan) never holds up the polling of the others.
+class CtlrChannelTryHold {
+  public:
+    explicit CtlrChannelTryHold(uint8_t n) : lock_(CtlrChannelLock(n), std::try_to_lock) {}
+    bool Held() const { return lock_.owns_lock(); }
+
+  private:
+    std::unique_lock<std::recursive_mutex> lock_;
+};
+
 // Holds every channel (0 to 15, in ascending order) for the life of the object: no channel call
 // of another thread runs meanwhile.
 class CtlrChannelHoldAll {

@@ -24,14 +24,17 @@ unsigned SubTypeForLog(int8_t t) {
 }
 
 // Fetches, queues and records the pending events of live controller n until the channel
-// answers anything but SYS_SUCCESS or the slice is used up. True when the slice ended it.
+// answers anything but SYS_SUCCESS, the slice is used up, or the channel is busy (a transfer or
+// a rescan holds it: the controller is polled again in the next sweep). True when the slice
+// ended it.
 bool DrainCtlrEvents(uint8_t n) {
     const auto start = std::chrono::steady_clock::now();
     const auto slice = std::chrono::milliseconds(EVENT_DRAIN_SLICE_MS);
     for (;;) {
         {
             // The channel is held from reading the unit marker to the end of the recording.
-            CtlrChannelHold hold(n);
+            CtlrChannelTryHold hold(n);
+            if (!hold.Held()) return false;
             CtlrEventRec rec;
             std::memset(&rec, 0, sizeof rec);
             const uint32_t code = EventFetchCodeForUnit(SnapshotCtlrEntry(n).bUnitMark);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "controller/CtlrChannel.h"
 #include "core/SysStatus.h"
 #include "events/EventPollTestUtil.h"
 
@@ -108,6 +109,39 @@ TEST_F(EventPollConcTest, RemovalsRaceTheSweepWithoutLosingOrDuplicatingANode) {
     ASSERT_FALSE(order.empty());
     EXPECT_EQ(order.front(), kTotal);
     EXPECT_TRUE(std::is_sorted(order.rbegin(), order.rend()));
+}
+
+// A channel held by another thread (a long package transfer, a rescan) is skipped, not waited
+// for: the other controllers are still polled, and the held one is drained once it is free.
+TEST_F(EventPollConcTest, ABusyChannelIsSkippedAndTheOthersArePolled) {
+    SetEntry(0, 0, kSn);
+    SetEntry(1, 1, "SN0123456789ABCDEF1");
+    FreeEventBinList(0);  // what earlier tests left
+    FreeEventBinList(1);
+    EventDriver drv(server_.path());
+    drv.Queue(0, Numbered(1));
+    drv.Queue(1, Numbered(2));
+
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    std::thread transfer([&] {
+        CtlrChannelHold hold(0);
+        holding = true;
+        const auto until = Clock::now() + std::chrono::seconds(30);
+        while (!release.load() && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!holding.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    EXPECT_FALSE(SweepCtlrEvents());  // returns although channel 0 stays held
+    EXPECT_EQ(GetEventBinCounts(0).lCount, 0u);
+    EXPECT_EQ(GetEventBinCounts(1).lCount, 1u);
+
+    release = true;
+    transfer.join();
+    EXPECT_FALSE(SweepCtlrEvents());
+    EXPECT_EQ(GetEventBinCounts(0).lCount, 1u);
 }
 
 TEST_F(EventPollConcTest, ListRepliesRaceAppendsAndReleases) {
