@@ -34,7 +34,8 @@ class SimTest : public ::testing::Test {
                           {"page20", 0x42},
                           {"product_type", 9}},
                          {{"unit", 1}, {"serial", "SIM-T-0002"}}}}},
-                      {{"port", 3}, {"units", {{{"unit", 0}, {"serial", "SIM-T-0003"}}}}}}}};
+                      {{"port", 3}, {"units", {{{"unit", 0}, {"serial", "SIM-T-0003"}}}}}}},
+                    {"transfer_idle_ms", 1500}};
         ASSERT_TRUE(sim_.Start(dir_.path() + "/dev", cfg));
         InitCtlrTable();
         ASSERT_EQ(CountCtlr(), 3);
@@ -265,6 +266,21 @@ TEST_F(SimTest, PackageTransfersAreReassembledAndChecked) {
     json u = sim_.UnitStatus(0, 0);
     EXPECT_EQ(u["transfers"].back()["complete"], false);
     EXPECT_EQ(u["transfers"].back()["error"], "a package of another transfer arrived");
+
+    // A transfer whose sender went away is ended, not merged into the next one.
+    Bytes lastOne = {148, 5, 10, 0, 0, 0, 1};
+    lastOne.resize(7 + 10, 1);
+    EXPECT_EQ(Command(0, first), SYS_SUCCESS);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1700));
+    EXPECT_EQ(Command(0, lastOne), SYS_SUCCESS);
+    u = sim_.UnitStatus(0, 0);
+    const json& ts = u["transfers"];
+    ASSERT_GE(ts.size(), 2u);
+    EXPECT_EQ(ts[ts.size() - 2]["complete"], false);
+    EXPECT_EQ(ts[ts.size() - 2]["size"], 3096);
+    EXPECT_EQ(ts[ts.size() - 2]["error"], "abandoned: no package came after the last answer");
+    EXPECT_EQ(ts.back()["complete"], true);
+    EXPECT_EQ(ts.back()["size"], 10);
 }
 
 TEST(SimScenario, GeneratesRealisticEventsNowAndThen) {

@@ -256,6 +256,9 @@ bool SimDevice::LoadConfig(const json& cfg, std::string* err) {
         long maxEvents = static_cast<long>(maxEvents_);
         if (!GetInt(cfg, "max_pending_events", 1, 1 << 20, &maxEvents, err)) return false;
         maxEvents_ = static_cast<size_t>(maxEvents);
+        long idle = transferIdleMs_;
+        if (!GetInt(cfg, "transfer_idle_ms", 1, 86400000, &idle, err)) return false;
+        transferIdleMs_ = static_cast<uint32_t>(idle);
         if (cfg.contains("scenario")) {
             const json& sc = cfg.at("scenario");
             if (!sc.is_object()) {
@@ -488,6 +491,9 @@ void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& 
     uint8_t* pkg = block + kHeaderSize;
     const uint8_t code = pkg[0];
     ++u.packages;
+    const auto now = std::chrono::steady_clock::now();
+    if (u.current && now - u.current->answeredAt > std::chrono::milliseconds(transferIdleMs_))
+        FinishTransfer(u, "abandoned: no package came after the last answer");
     auto refuse = [&](uint16_t err, const std::string& why) {
         if (!u.current) {
             u.current = Transfer{};
@@ -524,7 +530,14 @@ void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& 
     u.current->size += n;
     u.current->crc32 = gui::Crc32Update(u.current->crc32, pkg + h, n);
     ++u.current->packages;
-    if (last) FinishTransfer(u, "");
+    u.current->answeredAt = now + std::chrono::milliseconds(a.delayMs);
+    // An answer delayed past the request's own time-out never reaches the sender, which then
+    // gives the transfer up.
+    const uint64_t timeoutMs = uint64_t{GetLe32(block + 12)} * 1000;
+    if (a.delayMs > timeoutMs)
+        FinishTransfer(u, "cut short: the answer is delayed past the request's time-out");
+    else if (last)
+        FinishTransfer(u, "");
     SetReturnCode(block, 0);
     a.n2 = kHeaderSize;
 }

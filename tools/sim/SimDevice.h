@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -57,6 +58,9 @@ struct Transfer {
     uint64_t size = 0;
     uint32_t crc32 = 0;
     uint32_t packages = 0;
+    // When the last package's answer went out; a transfer whose next package has not come
+    // the idle time later was abandoned by its sender.
+    std::chrono::steady_clock::time_point answeredAt{};
     bool complete = false;
     std::string error;  // why it was cut short, when it was
 };
@@ -151,6 +155,9 @@ class SimDevice {
     int nextFaultId_ = 1;
     uint64_t calls_ = 0;
     size_t maxEvents_ = 1024;
+    // A transfer left open this long after its last package's answer was abandoned (the agent
+    // sends the next package as soon as the answer arrives).
+    uint32_t transferIdleMs_ = 30000;
     bool scenarioOn_ = false;
     uint32_t scenarioMinMs_ = 20000, scenarioMaxMs_ = 60000;
     std::mt19937 rng_;
