@@ -8,6 +8,7 @@
 
 #include "controller/CtlrTable.h"
 #include "core/FileHandle.h"
+#include "core/FileWord.h"
 #include "core/ServerLog.h"
 #include "events/EventText.h"
 #include "mail/MailConfig.h"
@@ -207,32 +208,6 @@ void AppendHistoryLineLocked(uint8_t n, const char* line) {
     if (!ok) SrvLog("FillEventBinMsg (%02d) Append %s fail.\n", n, path);
 }
 
-bool IsWordBreak(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Reads the next word (a run of characters other than white space) as fscanf's "%s" does, but
-// never past the buffer: a word of EVENT_BIN_LINE_MAX characters or more is read to its end and
-// reported through `tooLong`. Returns false at the end of the file or on a read error.
-bool ReadWord(std::FILE* f, char (&word)[EVENT_BIN_LINE_MAX], bool& tooLong) {
-    int c;
-    do {
-        c = std::getc(f);
-    } while (c != EOF && IsWordBreak(c));
-    if (c == EOF) return false;
-    size_t len = 0;
-    tooLong = false;
-    for (; c != EOF && !IsWordBreak(c); c = std::getc(f)) {
-        if (len + 1 < sizeof word) {
-            word[len++] = static_cast<char>(c);
-        } else {
-            tooLong = true;
-        }
-    }
-    word[len] = '\0';
-    return true;
-}
-
 void LoadLocked(uint8_t n) {
     EventBinList& list = g_eventBinLists[n];
     g_historyFileKept[n] = false;
@@ -255,7 +230,7 @@ void LoadLocked(uint8_t n) {
     char word[EVENT_BIN_LINE_MAX];
     bool tooLong = false;
     bool packFailed = false;
-    while (ReadWord(f.get(), word, tooLong)) {
+    while (ReadFileWord(f.get(), word, sizeof word, &tooLong)) {
         if (tooLong) continue;
         AddEventBinLine(list, nullptr, word, nullptr, false);
         if (GetEventBinCounts(n).lCount < EVENT_BIN_LIST_MAX) continue;

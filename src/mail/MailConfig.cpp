@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/FileHandle.h"
+#include "core/FileWord.h"
 #include "core/ServerLog.h"
 #include "core/SysStatus.h"
 #include "mail/MailDispatch.h"
@@ -59,32 +60,6 @@ void CopyText(char* dst, size_t cap, const char* src, size_t n) {
     std::memcpy(dst, src, len);
 }
 
-bool IsTokenSeparator(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Reads the next whitespace-separated token of `f` into `out` (cap bytes, cap >= 1): at most
-// cap - 1 characters are kept and the rest of a longer token is dropped. A NUL byte belongs to
-// the token but ends its text. Returns false when the file holds no further token (out is then
-// empty).
-bool ReadToken(std::FILE* f, char* out, size_t cap) {
-    out[0] = '\0';
-    int c;
-    do {
-        c = std::fgetc(f);
-    } while (c != EOF && IsTokenSeparator(c));
-    if (c == EOF) return false;
-    size_t len = 0;
-    bool ended = false;
-    while (c != EOF && !IsTokenSeparator(c)) {
-        if (c == '\0') ended = true;
-        if (!ended && len + 1 < cap) out[len++] = static_cast<char>(c);
-        c = std::fgetc(f);
-    }
-    out[len] = '\0';
-    return true;
-}
-
 bool PutLine(std::FILE* f, const char* text) {
     return std::fputs(text, f) != EOF && std::fputc('\n', f) != EOF;
 }
@@ -132,7 +107,7 @@ void LoadMailAddrFile() {
     FileHandle f(path, "r");
     if (!f) return;
     char token[MAIL_ADDR_SIZE];
-    for (size_t bIndex = 0; ReadToken(f.get(), token, sizeof token); ++bIndex) {
+    for (size_t bIndex = 0; ReadFileWord(f.get(), token, sizeof token); ++bIndex) {
         if (bIndex >= MAX_MIS_SZ) {
             StdOutMsg("bIndex >= MAX_MIS_SZ");
             break;
@@ -152,7 +127,7 @@ void LoadMailSrvFile() {
     if (!f) return;
     for (uint8_t item = 0; item < MAIL_SRV_ITEMS; ++item) {
         ItemRef ref = SrvItem(item);
-        if (!ReadToken(f.get(), ref.pText, ref.lCapacity)) break;
+        if (!ReadFileWord(f.get(), ref.pText, ref.lCapacity)) break;
     }
 }
 

@@ -32,7 +32,14 @@ class DevHandle {
     DevHandle(const DevHandle&) = delete;
     DevHandle& operator=(const DevHandle&) = delete;
     DevHandle(DevHandle&& o) noexcept : h_(o.h_) { o.h_ = kNone; }
-    DevHandle& operator=(DevHandle&& o) noexcept;
+    DevHandle& operator=(DevHandle&& o) noexcept {
+        if (this != &o) {
+            Close();
+            h_ = o.h_;
+            o.h_ = kNone;
+        }
+        return *this;
+    }
     ~DevHandle() { Close(); }
 
     bool Valid() const { return h_ != kNone; }

@@ -13,11 +13,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "controller/CtlrTable.h"
+#include "controller/CtlrTestUtil.h"
 #include "events/EventPolling.h"
 #include "events/EventRecord.h"
 #include "support/FakeDevice.h"
@@ -35,13 +35,9 @@ inline const EventMailCalls kNoMail{&MailOff, &NoMail};
 
 // Entry n alive on port `port` ("\\.\ScsiP: ") with serial `sn` and unit marker `mark`.
 inline void SetEntry(uint8_t n, int port, const char* sn, uint8_t mark = 0) {
-    std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
-    CtlrEntry& e = GetCtlrEntry(n);
-    std::memset(&e, 0, sizeof e);
-    e.bState = CTLR_STATUS_ALIVE;
-    std::snprintf(e.cDevName, sizeof e.cDevName, "\\\\.\\Scsi%d: ", port);
-    std::snprintf(e.cCtrlSN, sizeof e.cCtrlSN, "%s", sn);
-    e.bUnitMark = mark;
+    char devName[CTLR_DEVNAME_SIZE];
+    std::snprintf(devName, sizeof devName, "\\\\.\\Scsi%d: ", port);
+    ctlr_test::SetEntry(n, devName, sn, mark);
 }
 
 // An event numbered i: a LUN change whose bytes 2 to 5 hold i, byte 31 i's low byte.

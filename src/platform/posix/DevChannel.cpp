@@ -130,15 +130,6 @@ int ConnectUnix(int fd, const char* path) {
 
 }  // namespace
 
-DevHandle& DevHandle::operator=(DevHandle&& o) noexcept {
-    if (this != &o) {
-        Close();
-        h_ = o.h_;
-        o.h_ = kNone;
-    }
-    return *this;
-}
-
 void DevHandle::Close() {
     if (h_ != kNone) close(static_cast<int>(h_));
     h_ = kNone;

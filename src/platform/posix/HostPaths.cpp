@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <thread>
 
 namespace plat {
 
@@ -41,14 +40,6 @@ LocalTime GetLocalTime() {
     localtime_r(&t, &tm);
     return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_yday + 1,
                      tm.tm_hour,        tm.tm_min,     tm.tm_sec};
-}
-
-int64_t NowSeconds() {
-    return static_cast<int64_t>(std::time(nullptr));
-}
-
-void SleepMs(uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 bool AppendTextToFile(const char* path, const char* text, size_t len) {

@@ -13,15 +13,6 @@ HANDLE H(intptr_t h) {
 }
 }  // namespace
 
-DevHandle& DevHandle::operator=(DevHandle&& o) noexcept {
-    if (this != &o) {
-        Close();
-        h_ = o.h_;
-        o.h_ = kNone;
-    }
-    return *this;
-}
-
 void DevHandle::Close() {
     if (h_ != kNone) CloseHandle(H(h_));
     h_ = kNone;

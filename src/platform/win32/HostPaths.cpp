@@ -44,14 +44,6 @@ LocalTime GetLocalTime() {
                      tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }
 
-int64_t NowSeconds() {
-    return static_cast<int64_t>(std::time(nullptr));
-}
-
-void SleepMs(uint32_t ms) {
-    Sleep(ms);
-}
-
 bool AppendTextToFile(const char* path, const char* text, size_t len) {
     std::FILE* f = std::fopen(path, "a");
     if (f == nullptr) return false;
