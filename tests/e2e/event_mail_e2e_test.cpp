@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/SimProcess.h"
+#include "support/SmtpSink.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -16,21 +17,9 @@ using nlohmann::json;
 
 namespace {
 
-const std::string kPython = "/usr/bin/python3";
 const std::string kSubject = "Tavenu RAID Manager Event Notification";
 constexpr const char* kSn = "E2E-MAIL-SN-0001";
 const std::vector<std::string> kRecipients = {"ops@raid.test", "oncall@raid.test"};
-
-// Prints a received message as Python's mail parser reads it: each header "Name: value", an
-// empty line, then the decoded text with LF line ends.
-const char kParseMail[] =
-    "import sys, email\n"
-    "from email import policy\n"
-    "raw = open(sys.argv[1], 'rb').read().split(b'\\n\\n', 1)[1]\n"
-    "m = email.message_from_bytes(raw, policy=policy.default)\n"
-    "out = ''.join('%s: %s\\n' % (k, v) for k, v in m.items())\n"
-    "sys.stdout.buffer.write((out + '\\n' + m.get_content()).replace('\\r\\n', "
-    "'\\n').encode('utf-8'))\n";
 
 // The agent's mail settings, set through pellomar-cli as an administrator would: the recipients,
 // the server and the sender, no log-in, mail on. Each change is saved by the agent at once.
@@ -64,12 +53,8 @@ size_t CountOf(const std::string& text, const std::string& what) {
 class AgentMail : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(sink_.Start(
-            {kPython, PELLOMAR_SOURCE_DIR "/tests/mail/smtp_sink.py", box_.path(), "280"}));
-        ASSERT_TRUE(
-            WaitFor([&] { return FileExists(box_.File("port")); }, std::chrono::seconds(30)))
-            << sink_.Stderr();
-        const std::string server = "127.0.0.1:" + ReadFile(box_.File("port"));
+        ASSERT_TRUE(sink_.Start(280));
+        const std::string server = sink_.Server();
         json cfg = {{"ports", {{{"port", 0}, {"units", {{{"unit", 0}, {"serial", kSn}}}}}}}};
         ASSERT_TRUE(sim_.Start(agent_.dir() + "/dev", cfg));
         ASSERT_TRUE(agent_.Start({"SendMail"}));
@@ -90,21 +75,6 @@ class AgentMail : public ::testing::Test {
                            {"b", 5}});
         ASSERT_TRUE(r.value("ok", false)) << r.dump();
     }
-    size_t MailCount() const {
-        size_t n = 0;
-        while (FileExists(box_.File("mail-" + std::to_string(n + 1) + ".eml")))
-            ++n;
-        return n;
-    }
-    std::string Parsed(size_t n) const {
-        std::string out, err;
-        EXPECT_EQ(
-            RunProgram({kPython, "-c", kParseMail, box_.File("mail-" + std::to_string(n) + ".eml")},
-                       &out, &err),
-            0)
-            << err;
-        return out;
-    }
     // The agent's files in its current directory whose names begin "event_<SN>_" (mail body
     // files and their scripts).
     std::vector<std::string> MailFiles() const {
@@ -120,8 +90,7 @@ class AgentMail : public ::testing::Test {
         return SplitLines(ReadFile(agent_.dir() + "/event_bin_" + kSn));
     }
 
-    TempDir box_;
-    ChildProcess sink_;
+    SmtpSink sink_;
     AgentProcess agent_;
     SimProcess sim_;
 };
@@ -129,7 +98,7 @@ class AgentMail : public ::testing::Test {
 TEST_F(AgentMail, ADiskGoingOfflineIsMailedToEveryRecipientAndOnlineIsNot) {
     Inject("disk-offline");
     ASSERT_TRUE(
-        WaitFor([&] { return MailCount() >= kRecipients.size(); }, std::chrono::seconds(120)))
+        WaitFor([&] { return sink_.MailCount() >= kRecipients.size(); }, std::chrono::seconds(120)))
         << agent_.Log();
     ASSERT_EQ(HexLog().size(), 1u);
     const std::string line = HexLog()[0];  // date-time\SN\hex of the event
@@ -143,11 +112,11 @@ TEST_F(AgentMail, ADiskGoingOfflineIsMailedToEveryRecipientAndOnlineIsNot) {
                              "Event (bin) : " +
                              hex + "\n\n\n";
     std::vector<std::string> to;
-    for (size_t n = 1; n <= MailCount(); ++n) {
-        const std::string raw = ReadFile(box_.File("mail-" + std::to_string(n) + ".eml"));
+    for (size_t n = 1; n <= sink_.MailCount(); ++n) {
+        const std::string raw = sink_.Raw(n);
         for (const std::string& l : SplitLines(raw))
             if (l.rfind("RCPT TO:", 0) == 0) to.push_back(l.substr(8));
-        const std::string parsed = Parsed(n);
+        const std::string parsed = sink_.Parsed(n);
         EXPECT_NE(parsed.find("\nSubject: " + kSubject + "\n"), std::string::npos) << parsed;
         const size_t text = parsed.find("\n\n");
         ASSERT_NE(text, std::string::npos) << parsed;
@@ -170,14 +139,14 @@ TEST_F(AgentMail, ADiskGoingOfflineIsMailedToEveryRecipientAndOnlineIsNot) {
     Inject("disk-online");
     Inject("degraded");
     ASSERT_TRUE(WaitFor([&] { return HexLog().size() == 3u; }, std::chrono::seconds(30)));
-    ASSERT_TRUE(
-        WaitFor([&] { return MailCount() >= 2 * kRecipients.size(); }, std::chrono::seconds(120)))
+    ASSERT_TRUE(WaitFor([&] { return sink_.MailCount() >= 2 * kRecipients.size(); },
+                        std::chrono::seconds(120)))
         << agent_.Log();
     EXPECT_EQ(CountOf(agent_.Log(), "IssueMailOut : event_"), 2u) << agent_.Log();
-    for (size_t n = 1; n <= MailCount(); ++n)
-        EXPECT_EQ(Parsed(n).find("Online"), std::string::npos);
+    for (size_t n = 1; n <= sink_.MailCount(); ++n)
+        EXPECT_EQ(sink_.Parsed(n).find("Online"), std::string::npos);
     EXPECT_TRUE(WaitFor([&] { return MailFiles().empty(); }, std::chrono::seconds(60)));
-    EXPECT_EQ(MailCount(), 2 * kRecipients.size());
+    EXPECT_EQ(sink_.MailCount(), 2 * kRecipients.size());
 }
 
 }  // namespace

@@ -4,25 +4,14 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "support/SmtpSink.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;
 
 namespace {
 
-const std::string PYTHON = "/usr/bin/python3";
 const std::string SUBJECT = "Tavenu RAID Manager Event Notification";
-
-// Prints a received message as Python's mail parser reads it: each header "Name: value" (with
-// encoded words decoded), an empty line, then the decoded text.
-const char PARSE_MAIL[] =
-    "import sys, email\n"
-    "from email import policy\n"
-    "raw = open(sys.argv[1], 'rb').read().split(b'\\n\\n', 1)[1]\n"
-    "m = email.message_from_bytes(raw, policy=policy.default)\n"
-    "out = ''.join('%s: %s\\n' % (k, v) for k, v in m.items())\n"
-    "sys.stdout.buffer.write((out + '\\n' + m.get_content()).replace('\\r\\n', "
-    "'\\n').encode('utf-8'))\n";
 
 // The value of header `name` in the parsed message ("" when it is missing).
 std::string Header(const std::string& parsed, const std::string& name) {
@@ -53,12 +42,9 @@ bool MatchesShape(const std::string& s, const std::string& shape) {
 class SendMail : public testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(sink_.Start(
-            {PYTHON, PELLOMAR_SOURCE_DIR "/tests/mail/smtp_sink.py", box.path(), "240"}));
-        ASSERT_TRUE(WaitFor([&] { return FileExists(box.File("port")); }, std::chrono::seconds(30)))
-            << sink_.Stderr();
-        server = "127.0.0.1:" + ReadFile(box.File("port"));
-        body = box.File("body");
+        ASSERT_TRUE(sink.Start(240));
+        server = sink.Server();
+        body = sink.File("body");
     }
 
     int Run(const std::vector<std::string>& args, std::string* out = nullptr,
@@ -73,26 +59,9 @@ class SendMail : public testing::Test {
         return code;
     }
 
-    // The n-th message received (from 1): envelope lines and the parsed message.
-    std::string Raw(int n) const {
-        return ReadFile(box.File("mail-" + std::to_string(n) + ".eml"));
-    }
-    std::string Parsed(int n) const {
-        std::string out, err;
-        EXPECT_EQ(
-            RunProgram({PYTHON, "-c", PARSE_MAIL, box.File("mail-" + std::to_string(n) + ".eml")},
-                       &out, &err),
-            0)
-            << err;
-        return out;
-    }
-
-    TempDir box;
+    SmtpSink sink;
     std::string server;
     std::string body;
-
-  private:
-    ChildProcess sink_;
 };
 
 }  // namespace
@@ -111,12 +80,12 @@ TEST_F(SendMail, DeliversTheBodyWithTheHeadersAndNoAuthForNullUser) {
     EXPECT_EQ(out, "");
     EXPECT_EQ(err, "");
 
-    std::string raw = Raw(1);
+    std::string raw = sink.Raw(1);
     EXPECT_EQ(raw.rfind("MAIL FROM:agent@x.test\nRCPT TO:ops@y.test\n\n", 0), 0u) << raw;
     EXPECT_NE(raw.find("\r\n.dot line\r\n..two dots\r\n.\r\nEvent (bin)"), std::string::npos)
         << "CRLF line ends and the dot lines as written";
 
-    std::string parsed = Parsed(1);
+    std::string parsed = sink.Parsed(1);
     EXPECT_TRUE(MatchesShape(Header(parsed, "Date"), "Aaa, 99 Aaa 9999 99:99:99 +9999")) << parsed;
     std::string id = Header(parsed, "Message-ID");
     EXPECT_TRUE(id.size() > 9 && id[0] == '<' && id.find_first_of("<> ", 1) == id.size() - 1 &&
@@ -128,13 +97,13 @@ TEST_F(SendMail, DeliversTheBodyWithTheHeadersAndNoAuthForNullUser) {
         EXPECT_NE(parsed.find(h), std::string::npos) << h << " in\n" << parsed;
     // The text arrives exactly as the file holds it (the parser gives LF line ends).
     EXPECT_EQ(parsed.substr(parsed.find("\n\n") + 2), text);
-    EXPECT_FALSE(FileExists(box.File("auth.log"))) << "AUTH was attempted";
+    EXPECT_FALSE(FileExists(sink.File("auth.log"))) << "AUTH was attempted";
 
     // The same with an empty user: still no AUTH.
     ASSERT_EQ(Run({server, "agent@x.test", "ops@y.test", SUBJECT, "", "", body}, &out, &err), 0)
         << err;
-    ASSERT_TRUE(FileExists(box.File("mail-2.eml")));
-    EXPECT_FALSE(FileExists(box.File("auth.log"))) << "AUTH was attempted";
+    ASSERT_TRUE(FileExists(sink.File("mail-2.eml")));
+    EXPECT_FALSE(FileExists(sink.File("auth.log"))) << "AUTH was attempted";
 }
 
 TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
@@ -144,8 +113,8 @@ TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
                   nullptr, &err),
               0)
         << err;
-    EXPECT_TRUE(FileExists(box.File("mail-1.eml")));
-    std::string auth = ReadFile(box.File("auth.log"));
+    EXPECT_TRUE(FileExists(sink.File("mail-1.eml")));
+    std::string auth = ReadFile(sink.File("auth.log"));
     EXPECT_TRUE(auth == "PLAIN mailer s3cret pw\n" || auth == "LOGIN mailer s3cret pw\n") << auth;
 
     // A password item of NULL counts as the empty password.
@@ -153,7 +122,7 @@ TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
         Run({server, "agent@x.test", "ops@y.test", SUBJECT, "mailer", "NULL", body}, nullptr, &err),
         0)
         << err;
-    auth = ReadFile(box.File("auth.log"));
+    auth = ReadFile(sink.File("auth.log"));
     EXPECT_TRUE(auth.ends_with("\nPLAIN mailer \n") || auth.ends_with("\nLOGIN mailer \n")) << auth;
 
     // Options come only before the arguments: a user or password that looks like one is sent as
@@ -162,7 +131,7 @@ TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
                   nullptr, &err),
               0)
         << err;
-    auth = ReadFile(box.File("auth.log"));
+    auth = ReadFile(sink.File("auth.log"));
     EXPECT_TRUE(auth.ends_with("\nPLAIN --verbose --help\n") ||
                 auth.ends_with("\nLOGIN --verbose --help\n"))
         << auth;
@@ -178,7 +147,7 @@ TEST_F(SendMail, EncodesTextThatIsNotPlainAscii) {
                   nullptr, &err),
               0)
         << err;
-    std::string raw = Raw(1);
+    std::string raw = sink.Raw(1);
     EXPECT_EQ(raw.rfind("MAIL FROM:agent@x.test\nRCPT TO:ops@y.test\n", 0), 0u) << raw;
     // Every line on the wire stays within SMTP's limit.
     size_t start = 0, longest = 0;
@@ -186,7 +155,7 @@ TEST_F(SendMail, EncodesTextThatIsNotPlainAscii) {
          start = i + 1, i = raw.find('\n', start))
         longest = std::max(longest, i - start);
     EXPECT_LE(longest, 998u);
-    std::string parsed = Parsed(1);
+    std::string parsed = sink.Parsed(1);
     EXPECT_NE(parsed.find("Subject: " + subject + "\n"), std::string::npos) << parsed;
     EXPECT_NE(parsed.find("From: Raid Admin <agent@x.test>\n"), std::string::npos) << parsed;
     EXPECT_EQ(parsed.substr(parsed.find("\n\n") + 2), text);
@@ -235,7 +204,7 @@ TEST_F(SendMail, RefusesBadArgumentsClearly) {
         {{"--frobnicate", s, "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", body},
          2,
          "unknown option"},
-        {{s, "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", box.File("missing")},
+        {{s, "a@x.test", "b@y.test", SUBJECT, "NULL", "NULL", sink.File("missing")},
          3,
          "cannot read the body file"},
     };
@@ -246,7 +215,7 @@ TEST_F(SendMail, RefusesBadArgumentsClearly) {
         EXPECT_EQ(err.rfind("SendMail: ", 0), 0u) << err;
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
     }
-    EXPECT_FALSE(FileExists(box.File("mail-1.eml"))) << "a refused call sent mail";
+    EXPECT_FALSE(FileExists(sink.File("mail-1.eml"))) << "a refused call sent mail";
 
     std::string out;
     EXPECT_EQ(Run({"--help"}, &out), 0);
