@@ -19,7 +19,7 @@ target_compile_definitions(pellomar_testsupport PUBLIC
 set(PELLOMAR_WIN_TESTS
   win32/platform_win32_test.cpp
   win32/mail_batch_win32_test.cpp
-  core/log_test.cpp
+  base/log_test.cpp
   controller/ctlr_table_test.cpp
   events/event_text_test.cpp
   guiserver/frame_test.cpp

@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "base/ServerLog.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
-#include "core/ByteOrder.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "guiserver/GuiListener.h"
 
 int main(int argc, char** argv) {

@@ -32,13 +32,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/ServerLog.h"
 #include "common/BenchProcess.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
 #include "events/EventPolling.h"
 #include "events/EventRecord.h"
+#include "protocol/SysStatus.h"
 
 namespace fs = std::filesystem;
 

@@ -26,13 +26,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/ServerLog.h"
 #include "common/BenchProcess.h"
 #include "common/GuiClient.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
 #include "platform/Socket.h"
+#include "protocol/SysStatus.h"
 
 namespace fs = std::filesystem;
 

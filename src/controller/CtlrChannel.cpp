@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ServerLog.h"
 #include "controller/CtlrTable.h"
-#include "core/ByteOrder.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
 #include "platform/DevChannel.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

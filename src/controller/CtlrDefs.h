@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "protocol/DeviceCodes.h"
+
 // Controller numbers.
 constexpr uint8_t CTLR_TABLE_SLOTS = 16;  // numbers 0 to 15
 constexpr uint8_t MAX_CTLR_NUM = 15;      // usable entries, numbers 0 to 14
@@ -37,24 +39,3 @@ struct CtlrEntry {
     uint8_t bPage20Byte;                   // data byte 3 of the page-20 identify answer
     uint8_t bUnitMark;                     // 0 primary; 16, 17, 18 secondary 1, 2, 3
 };
-
-// The request block handed to the SCSI port driver (SRB_IO_CONTROL and its data area).
-constexpr uint32_t SRB_BUF_SIZE = 524316;  // 0x8001C
-constexpr uint32_t SRB_HEADER_SIZE = 28;
-constexpr uint32_t SRB_DATA_SIZE = 524288;
-constexpr uint32_t SRB_MAX_IN_SIZE = 0x7FFFF;
-constexpr uint32_t SRB_TIMEOUT_SECONDS = 200;
-constexpr const char* SRB_SIGNATURE = "babecafe";  // 8 bytes, no terminator
-
-constexpr uint32_t IOCTL_SCSI_MINIPORT = 0x0004D008;
-
-// Control codes.
-constexpr uint32_t IOCTL_DTR_INBAND_COMMAND = 0x9C402400;
-constexpr uint32_t IOCTL_DTR_GET_INBAND_EVENT = 0x9C40242C;     // primary unit
-constexpr uint32_t IOCTL_DTR_GET_INBAND_EVENT_S1 = 0x9C40246C;  // secondary unit 1
-constexpr uint32_t IOCTL_DTR_GET_INBAND_EVENT_S2 = 0x9C402470;  // secondary unit 2
-constexpr uint32_t IOCTL_DTR_GET_INBAND_EVENT_S3 = 0x9C402474;  // secondary unit 3
-
-// In-band error codes handed back beside a status.
-constexpr uint16_t INBAND_ERR_IOCTL_FAIL = 254;  // DeviceIoControl failed
-constexpr uint16_t INBAND_ERR_NO_PKG_BUF = 66;   // package command without a large request

@@ -7,12 +7,12 @@
 #include <shared_mutex>
 #include <string>
 
+#include "base/ServerLog.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
 #include "platform/Desktop.h"
 #include "platform/Threads.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "base/ServerLog.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrDiscovery.h"
+#include "controller/CtlrHooks.h"
 #include "controller/CtlrTable.h"
-#include "core/ServerLog.h"
-#include "events/EventRecord.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ void RescanCtlr() {
                 SrvLog("RescanCtlr : %s, Index : 0x%x, the table is full, unit SN(%s) dropped.\n",
                        path, next, sn);
             } else {
-                // Fill, mark alive with the unit marker, then reload: the reload reads the serial
-                // number just filled in.
+                // Fill, mark alive with the unit marker, then tell the history: its reload reads
+                // the serial number just filled in.
                 FillCtlrEntry(next, ident, unitByte);
                 {
                     std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
@@ -55,7 +55,7 @@ void RescanCtlr() {
                     e.bState = CTLR_STATUS_ALIVE;
                     e.bUnitMark = kUnits[u];
                 }
-                ReloadEventBinFile(next);
+                RunCtlrRenumberedHook(next);
                 if (u == 0) SrvLog("RescanCtlr : %s, Index : 0x%x was found.\n", path, next);
                 ++next;
             }

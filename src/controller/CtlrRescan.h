@@ -2,8 +2,9 @@
 //
 // RescanCtlr probes ports 0 to 14 as the start-up scan does and records the units it finds from
 // number 0 upwards, each marked alive with its unit marker and its recorded events reloaded
-// (ReloadEventBinFile); it empties the rest of the table after every port, shows nothing on the
-// screen, and drops units beyond number 14 with a log line as the start-up scan does.
+// (through the renumbered hook, controller/CtlrHooks.h); it empties the rest of the table after
+// every port, shows nothing on the screen, and drops units beyond number 14 with a log line as the
+// start-up scan does.
 //
 // Serialisation. A rescan holds CtlrProbeLock (so it never overlaps another rescan or a probe)
 // and every controller channel (CtlrChannelHoldAll: it waits for a running package transfer or

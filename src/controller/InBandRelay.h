@@ -1,60 +1,45 @@
-// Relay of in-band commands from GUI clients to a controller.
+// Relay of in-band commands to a controller: one command with its answer, or bulk data cut
+// into packages. The GUI server decodes the request and composes the reply around these.
 //
-// A type-1 request carries one in-band command from request offset 18 to the end of the body:
-// byte 0 the command code, byte 1 the parameter count c (signed), then parameters and data. The
-// relay adds 32, 64 or 96 to byte 1 for secondary units 1, 2, 3 (wrapping within 8 bits), sends
-// the command with IOCTL_DTR_INBAND_COMMAND and composes the reply: bytes 1 and 2 copied from the
-// request, bytes 3 and 4 the channel status, the controller's answer from byte 5 on.
+// The unit addition: command byte 1 gains 32, 64 or 96 for secondary units 1, 2, 3 (wrapping
+// within 8 bits), so that the port's firmware reaches the unit the entry describes.
 //
-//   command   answer bytes asked for   reply length
-//   1, 178    c + 2 + 512               5 + (c + 2) + answer
-//   168       c + 2 + 7                 5 + (c + 2) + answer
-//   202       the command length n      5 + n + n
-//   others    0                         5 + (c + 2), at least 5
-//
-// Package commands 148, 149, 150 carry bulk data of any size in the large-request block; the
-// relay cuts it into packages of at most INBAND_PKG_SIZE data bytes (see HandleInBandPkgReq).
-//
-// Guards (requests the inline buffers cannot hold): a non-package request body of 2048 bytes or
-// more, a request too short to hold a command code, an answer or reply that would pass the
-// 2048-byte reply buffer (command 202 with more than 1021 bytes), and command 168 with a
-// negative answer size are refused with SYSFAIL_INBAND_BAD_REQ before anything is sent.
-//
-// Serialisation: the relay holds the controller's channel (CtlrChannelHold) from reading its
+// Serialisation: each call holds the controller's channel (CtlrChannelHold) from reading its
 // entry to the last package, so the packages of one transfer never interleave with another
 // request to the same unit and no rescan renumbers the table in between. Under the hold it
-// checks that the entry still carries the serial number the request names (a rescan may have
-// moved the unit since the dispatcher's lookup); when it does not, the request gets
+// checks that the entry is alive and still carries the serial number the request names (a
+// rescan may have moved the unit since the caller's lookup); when it does not, the call returns
 // SYSFAIL_INBAND_NOT_ALIVE and nothing is sent.
+//
+// Thread-safe against other relays, polls and rescans.
 #pragma once
 
 #include <cstdint>
 
-#include "guiserver/GuiConn.h"
+#include "controller/CtlrDefs.h"
 
-constexpr uint32_t INBAND_PKG_SIZE = 3096;  // data bytes per package at most
-
-// Relays the type-1 request in `conn` to controller `ctlrNo` and composes the reply in `conn`
-// (cRepBuf from byte 1 on and lRepLen). Returns:
-//   SYS_SUCCESS               relayed, the reply is composed
-//   SYSFAIL_INBAND_NOT_ALIVE  0x22 the entry is not alive (or no longer holds the serial)
+// Sends the `cmdLen` command bytes at `cmd` (code, parameter count, parameters and data) to
+// controller ctlrNo with IOCTL_DTR_INBAND_COMMAND, asking for `answerLen` answer bytes into
+// `answer`. cmd[1] gains the unit's addition in place. Returns:
+//   SYS_SUCCESS               the answer is in `answer`
+//   SYSFAIL_INBAND_NOT_ALIVE  0x22 the entry is not alive or no longer holds `sn`; nothing sent
 //   SYSFAIL_INBAND_CMD_FAIL   0x23 the channel failed (*errCode: the controller's error code or
-//                             254); for a package command also: no large-request block or no
-//                             package buffer (*errCode = INBAND_ERR_NO_PKG_BUF, 66)
-//   SYSFAIL_INBAND_BAD_PKG    0x26 command 150 with a sub-command other than 0 or 1
-//   SYSFAIL_INBAND_BAD_REQ    0x27 refused by a guard above, nothing sent
-// On failure the reply is not composed (the dispatcher sends its failure reply). After a package
-// command the large-request block is released (and bLargeReq cleared), whatever the outcome.
-// errCode may be null. Runs on the connection thread; thread-safe against other relays.
-uint8_t HandleInBandReq(GuiConn& conn, uint8_t ctlrNo, uint16_t* errCode);
+//                             254)
+// errCode may be null.
+uint8_t RelayInBandCommand(uint8_t ctlrNo, const uint8_t sn[CTLR_SN_COMPARE], uint8_t* cmd,
+                           uint32_t cmdLen, uint8_t* answer, uint32_t answerLen, uint16_t* errCode);
 
-// The package path of HandleInBandReq (commands 148, 149, 150), called only by it. Header of h-1
-// bytes in the request (h = 7 for 148 and 149, 8 for 150 sub-command 0, 9 for sub-command 1),
-// then the data. Each package: command code, h-2 (+ the unit's addition), the package's data
-// length (u32le, at most 3096), the last-package flag, for 150 the sub-command and with
-// sub-command 1 the byte after it, then the data from offset h. The reply is 5 + h bytes: the
-// reply header and h bytes from request offset 18 with the count byte rewritten to h-2.
-// Writes "-->Execute DevIoControl lPkgIndex = 0x%x" per package and "-->A Execute ..." at the
-// end to standard output. Statuses as for HandleInBandReq; a channel failure stops the transfer
-// at the failed package.
-uint8_t HandleInBandPkgReq(GuiConn& conn, uint8_t ctlrNo, uint16_t* errCode);
+// Sends `dataLen` bytes at `data` to controller ctlrNo as packages of at most INBAND_PKG_SIZE
+// data bytes. `header` holds the h - 1 header bytes of the transfer (command code, count byte
+// h - 2, four length bytes, for 150 the sub-command and with sub-command 1 the byte after it);
+// h is 7 for commands 148 and 149, 8 and 9 for 150 with sub-command 0 and 1. Each package is the
+// command code, h - 2 plus the unit's addition, its data length (u32le), the last-package flag,
+// for 150 the sub-command and with sub-command 1 the byte after it, then its data. Each
+// package's answer (none asked for) lands in `answer`. Logs "---->pInBufAddr..." per package and
+// writes "-->Execute DevIoControl lPkgIndex = 0x%x" per package and "-->A Execute ..." at the
+// end to standard output. Statuses as for RelayInBandCommand; also SYSFAIL_INBAND_CMD_FAIL with
+// *errCode INBAND_ERR_NO_PKG_BUF (66) when no package buffer can be had. A channel failure stops
+// the transfer at the failed package.
+uint8_t RelayInBandPackages(uint8_t ctlrNo, const uint8_t sn[CTLR_SN_COMPARE],
+                            const uint8_t* header, uint32_t h, const uint8_t* data,
+                            uint32_t dataLen, uint8_t* answer, uint16_t* errCode);

@@ -6,13 +6,11 @@
 #include <new>
 #include <random>
 
+#include "base/FileHandle.h"
+#include "base/FileWord.h"
+#include "base/ServerLog.h"
 #include "controller/CtlrTable.h"
-#include "core/FileHandle.h"
-#include "core/FileWord.h"
-#include "core/ServerLog.h"
 #include "events/EventText.h"
-#include "mail/MailConfig.h"
-#include "mail/MailDispatch.h"
 #include "platform/FileSync.h"
 
 namespace {
@@ -26,12 +24,13 @@ std::mutex g_historyFileLocks[EVENT_BIN_LIST_SLOTS];
 // until a later load has read it whole. Guarded by the controller's history-file lock.
 bool g_historyFileKept[EVENT_BIN_LIST_SLOTS];
 
-const EventMailCalls kDefaultMailCalls{&MailEnableIsTrue, &IssueMailOut};
+// Without mail calls nothing is mailed.
+const EventMailCalls kNoMailCalls{nullptr, nullptr};
 std::atomic<const EventMailCalls*> g_mailCalls{nullptr};
 
 const EventMailCalls& MailCalls() {
     const EventMailCalls* calls = g_mailCalls.load();
-    return calls != nullptr ? *calls : kDefaultMailCalls;
+    return calls != nullptr ? *calls : kNoMailCalls;
 }
 
 // File names are small: a prefix, a serial number of at most 19 characters, a stamp or number.
@@ -447,7 +446,9 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
 
     // 9. The mail body file and the dispatch.
     const EventMailCalls& calls = MailCalls();
-    if (!mailed || !calls.pMailEnableIsTrue()) return;
+    if (!mailed || calls.pMailEnableIsTrue == nullptr || calls.pIssueMailOut == nullptr ||
+        !calls.pMailEnableIsTrue())
+        return;
     std::snprintf(name, sizeof name, "event_%s_%u", c.cFileSn, DrawMailNumber());
     FileHandle f(name, "w");
     if (!f) {

@@ -142,10 +142,10 @@ void FillEventBinMsg(uint8_t ctlrNo, const CtlrEvent& event, const char* prefix,
 
 // Records one event of controller ctlrNo (0 to 15; others are ignored): the history line
 // (FillEventBinMsg), then appends to ./event_bin_SN and ./event_SN, and, when the event is to be
-// mailed and MailEnableIsTrue(), writes ./event_SN_<m> and calls IssueMailOut with that name. A
-// log or mail file that can't be opened is logged ("Open %s fail.\n", "RecEventToFile : Create
-// mail file : %s fail.\n") and ends the call for this event; a failed write or close is logged
-// "RecEventToFile : Write %s fail.\n" and ends it too (a mail file so left is removed, never
+// mailed and the mail calls say mail is on, writes ./event_SN_<m> and calls IssueMailOut with that
+// name. A log or mail file that can't be opened is logged ("Open %s fail.\n", "RecEventToFile :
+// Create mail file : %s fail.\n") and ends the call for this event; a failed write or close is
+// logged "RecEventToFile : Write %s fail.\n" and ends it too (a mail file so left is removed, never
 // mailed). Called by the polling thread only. A mailed event usually takes about a second
 // (IssueMailOut pauses).
 void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec);
@@ -166,9 +166,10 @@ struct EventBinCounts {
 };
 EventBinCounts GetEventBinCounts(uint8_t ctlrNo);
 
-// The mail calls of RecEventToFile: by default MailEnableIsTrue and IssueMailOut. Tests replace
-// them; pass nullptr to restore the defaults. `calls` must outlive its use. Set it before the
-// polling thread records events.
+// The mail calls of RecEventToFile: the program connects the mail subsystem's MailEnableIsTrue
+// and IssueMailOut at start-up (app/SubsystemHooks); tests put their own. nullptr: no mail calls,
+// nothing is mailed. `calls` must outlive its use. Set it before the polling thread records
+// events.
 struct EventMailCalls {
     bool (*pMailEnableIsTrue)();
     void (*pIssueMailOut)(uint8_t ctlrNo, const char* mailFileName);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "guiserver/FinderLaunchOs.h"
 #include "platform/HostPaths.h"
 #include "platform/Threads.h"

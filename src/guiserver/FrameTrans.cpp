@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
+#include "base/ServerLog.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

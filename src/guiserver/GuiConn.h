@@ -1,46 +1,25 @@
-// The GUI server's per-connection record, the frame constants and the request types.
-//
-// Wire format, both directions: phase 1, a 5-byte header (0x01, then the body length as u32
-// little-endian, never 0); phase 2, the body of exactly that length, starting with 0x02.
+// The GUI server's per-connection record and the limits of its buffers. The frame constants and
+// request types are the protocol's (protocol/GuiFrame.h).
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-#include "core/ByteOrder.h"
-#include "core/HeapBlock.h"
+#include "base/HeapBlock.h"
 #include "platform/Socket.h"
-
-constexpr uint32_t GUI_INLINE_BUF_SIZE = 2048;    // request and reply buffers
-constexpr uint32_t GUI_LARGE_REPLY_SIZE = 71680;  // 70 x 1024: the event list reply
-constexpr uint8_t GUI_PHASE_HEADER = 0x01;
-constexpr uint8_t GUI_PHASE_BODY = 0x02;
-constexpr uint32_t GUI_HEADER_SIZE = 5;
+#include "protocol/ByteOrder.h"
+#include "protocol/GuiFrame.h"
 
 constexpr uint16_t GUI_DIR_SEND = 1;  // the next transfer sends the reply
 constexpr uint16_t GUI_DIR_RECV = 2;  // the next transfer receives a request
 
-// The longest request body accepted: room for a 128 MiB firmware image and its package header.
-// A longer announced length fails phase 2 before anything is allocated. The large-request block
-// grows only as the body's bytes arrive, so a client never makes the agent hold memory for
-// bytes it has not sent.
-constexpr uint32_t GUI_MAX_REQUEST_SIZE = (128u << 20) + 64;
+// A request body longer than GUI_MAX_REQUEST_SIZE fails phase 2 before anything is allocated.
+// The large-request block grows only as the body's bytes arrive, so a client never makes the
+// agent hold memory for bytes it has not sent.
 // What all large-request blocks of all connections may hold together (the bodies of a few
 // firmware images at once). A body that would pass it fails phase 2 like one whose memory
 // cannot be had, so a crowd of large requests cannot exhaust the host's memory.
 constexpr size_t GUI_LARGE_REQUEST_BUDGET = size_t{640} << 20;
-
-// Request types (byte 1 of the request body).
-constexpr int8_t REQ_INBAND_COMMAND = 1;
-constexpr int8_t REQ_SERVER_CONFIG = 2;
-constexpr int8_t REQ_GET_INBAND_EVENT = 3;
-constexpr int8_t REQ_NET_ECHO_TEST = 4;
-constexpr int8_t REQ_ECHO_AGENT_ALIVE = 5;
-
-// Offsets in the request body.
-constexpr uint32_t REQ_OFF_TYPE = 1;
-constexpr uint32_t REQ_OFF_SN = 2;     // 16-byte controller serial number (types 1 and 3)
-constexpr uint32_t REQ_OFF_DATA = 18;  // handler data (types 1 and 3)
 
 // One connection: the request as received and the reply being composed. Owned by the
 // connection thread; handlers get it by reference for one call.

@@ -6,7 +6,6 @@
 
 #include "guiserver/GuiConn.h"
 
-constexpr uint16_t GUI_SERVER_PORT = 8922;
 constexpr int MAX_GUI_CONN = 256;
 // Stack of one connection thread: the record (about 76 KiB) and the handlers below it. Only the
 // pages a thread touches take memory. Sanitizer builds need far more room per thread.

@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ServerLog.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrDiscovery.h"
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTable.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
 #include "events/EventRecord.h"
 #include "mail/MailConfig.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

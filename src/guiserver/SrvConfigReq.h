@@ -8,38 +8,7 @@
 #include <cstdint>
 
 #include "guiserver/GuiConn.h"
-
-// Configuration codes (request byte 2).
-constexpr int8_t CFGCODE_CLEAR_MAIL_ADDR = 0;     // byte 4 slot; saves mail.cfg
-constexpr int8_t CFGCODE_UPDATE_MAIL_ADDR = 1;    // byte 3 n = length + 1, byte 4 slot, text
-constexpr int8_t CFGCODE_GET_MAIL_ADDR = 2;       // byte 4 slot -> slot, L, text
-constexpr int8_t CFGCODE_GET_CTRL_COUNT = 3;      // rescan, then the number of live controllers
-constexpr int8_t CFGCODE_GET_CTRL_SN = 4;         // byte 4 number -> 19 bytes of cCtrlSN
-constexpr int8_t CFGCODE_GET_MAILSRV_1 = 5;       // -> L, MailSrvItem1
-constexpr int8_t CFGCODE_GET_MAILSRV_2 = 6;       // -> L, MailSrvItem2
-constexpr int8_t CFGCODE_SET_MAILSRV_1 = 7;       // byte 3 n, text; saves mailSrv.cfg
-constexpr int8_t CFGCODE_SET_MAILSRV_2 = 8;       // as code 7
-constexpr int8_t CFGCODE_SET_MAILSRV_3 = 9;       // as code 7
-constexpr int8_t CFGCODE_SET_MAILSRV_4 = 10;      // as code 7
-constexpr int8_t CFGCODE_GET_MAILSRV_3 = 11;      // -> L, MailSrvItem3
-constexpr int8_t CFGCODE_GET_MAILSRV_4 = 12;      // -> L, MailSrvItem4
-constexpr int8_t CFGCODE_GET_MAIL_ENABLE = 13;    // -> 1 or 0 (IsMailEnabled)
-constexpr int8_t CFGCODE_SET_MAIL_ENABLE = 14;    // byte 4: 0 off, else on; saves mailSrv.cfg
-constexpr int8_t CFGCODE_CLEAR_CTRL_EVENTS = 15;  // bytes 3 to 18 a serial number
-constexpr int8_t CFGCODE_SET_MAILSRV_6 = 16;      // byte 3 n, min(n, 64) bytes; saves mailSrv.cfg
-constexpr int8_t CFGCODE_GET_MAILSRV_6 = 17;      // -> L, MailSrvItem6
-constexpr int8_t CFGCODE_GET_CTRL_INFO = 18;      // byte 4 number -> number, present, text
-constexpr int8_t CFGCODE_LAST = CFGCODE_GET_CTRL_INFO;
-
-// Offsets in the request and reply bodies.
-constexpr uint32_t CFG_OFF_CODE = 2;
-constexpr uint32_t CFG_OFF_BYTE3 = 3;
-constexpr uint32_t CFG_OFF_BYTE4 = 4;
-constexpr uint32_t CFG_OFF_STATUS = 3;  // reply
-
-// Code 18: the reply is always this long; the description text starts at byte 6.
-constexpr uint32_t CFG_CTRL_INFO_REPLY_SIZE = 112;
-constexpr uint32_t CFG_CTRL_INFO_TEXT_OFF = 6;
+#include "protocol/ConfigCodes.h"
 
 // Serves the configuration request in `conn` (received whole: conn.lReqLen body bytes, the
 // first GUI_INLINE_BUF_SIZE of them in conn.cReqBuf). Reads no request byte at or past

@@ -4,12 +4,11 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/FileHandle.h"
-#include "core/FileWord.h"
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
-#include "mail/MailDispatch.h"
+#include "base/FileHandle.h"
+#include "base/FileWord.h"
+#include "base/ServerLog.h"
 #include "platform/HostPaths.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 
@@ -85,9 +84,7 @@ bool SaveThroughTempFile(const char* name, const char* tmpName, WriteLines write
 
 }  // namespace
 
-void InitializeSmtp() {
-    StdOutMsg("Initialize SMTP\n");
-    InitMailWorkPool();
+void LoadMailConfigFiles() {
     LoadMailAddrFile();
     {
         std::lock_guard<std::mutex> lock(g_mailLock);

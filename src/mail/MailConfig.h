@@ -1,15 +1,15 @@
 // Mail recipients and mail server settings, with their two files in ServerDir:
 //   mail.cfg     the twelve recipients, one line per slot ("NULL" for an empty slot)
 //   mailSrv.cfg  the six mail server items, one line per item ("NULL" for an empty item)
-// Memory is the master copy: both files are read once by InitializeSmtp and rewritten in full by
-// SaveMailAddrFile / SaveMailSrvFile after a change.
+// Memory is the master copy: both files are read once at start-up (LoadMailConfigFiles) and
+// rewritten in full by SaveMailAddrFile / SaveMailSrvFile after a change.
 //
 // Locking: the process-wide MailAddrTable and MailSrvSettings live in MailConfig.cpp behind one
 // mutex, which also serialises the loads and saves of both files. Every operation below takes
 // it itself, so each is atomic: a reader never sees a half-written address or item, and two
 // saves never interleave. Callers never hold it.
 //
-// None of these operations writes to SrvLog. InitializeSmtp and LoadMailAddrFile write their
+// None of these operations writes to SrvLog. LoadMailAddrFile write their
 // diagnostics to standard output (StdOutMsg).
 #pragma once
 
@@ -68,10 +68,9 @@ struct MailSrvSettings {
     char MailSrvItem6[MAIL_SRV_SHORT_SIZE + 1];
 };
 
-// Start-up step of the mail subsystem, run once before the polling and GUI server threads
-// exist, in this order: writes "Initialize SMTP\n" to standard output, InitMailWorkPool,
-// LoadMailAddrFile, sets slot 11 to "NULL" (valid), LoadMailSrvFile, ResetBootMsgFiles.
-void InitializeSmtp();
+// The start-up load of the mail settings, in this order: LoadMailAddrFile, sets slot 11 to "NULL"
+// (valid), LoadMailSrvFile, ResetBootMsgFiles. InitializeSmtp (mail/MailDispatch.h) runs it.
+void LoadMailConfigFiles();
 
 // Empties all slots, then reads mail.cfg as whitespace-separated tokens (blanks, tabs, line
 // ends; a NUL byte also separates): token k goes to slot k; a token containing "NULL" anywhere

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "core/FileHandle.h"
-#include "core/ServerLog.h"
+#include "base/FileHandle.h"
+#include "base/ServerLog.h"
 #include "mail/MailConfig.h"
 #include "mail/MailScript.h"
 #include "platform/HostPaths.h"
@@ -30,6 +30,12 @@ bool PutText(std::FILE* f, const std::string& text) {
 }
 
 }  // namespace
+
+void InitializeSmtp() {
+    StdOutMsg("Initialize SMTP\n");
+    InitMailWorkPool();
+    LoadMailConfigFiles();
+}
 
 void InitMailWorkPool() {
     std::lock_guard<std::mutex> lock(g_poolLock);

@@ -36,6 +36,10 @@ extern MailWorkRec MailWorkPool[MAIL_WORK_POOL_SZ];
 // Called once by InitializeSmtp, before any dispatch.
 void InitMailWorkPool();
 
+// The mail subsystem's start-up, before any dispatch: writes "Initialize SMTP\n" to standard
+// output, InitMailWorkPool, then loads the mail settings (LoadMailConfigFiles).
+void InitializeSmtp();
+
 // Takes the head record off the free list; null when the list is empty. Thread-safe.
 MailWorkRec* TakeMailWorkRec();
 // Puts a record taken with TakeMailWorkRec back at the head of the free list. Thread-safe.

@@ -12,7 +12,7 @@
 #include "controller/CtlrDiscovery.h"
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTestUtil.h"
-#include "core/SysStatus.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 
 using namespace testing_support;

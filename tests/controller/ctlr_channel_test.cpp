@@ -6,7 +6,7 @@
 
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTestUtil.h"
-#include "core/SysStatus.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 
 using namespace testing_support;

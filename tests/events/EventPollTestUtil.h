@@ -20,6 +20,7 @@
 #include "controller/CtlrTestUtil.h"
 #include "events/EventPolling.h"
 #include "events/EventRecord.h"
+#include "guiserver/EventReq.h"
 #include "support/FakeDevice.h"
 #include "support/TestSupport.h"
 

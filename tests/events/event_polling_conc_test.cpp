@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "controller/CtlrChannel.h"
-#include "core/SysStatus.h"
 #include "events/EventPollTestUtil.h"
+#include "guiserver/EventReq.h"
+#include "protocol/SysStatus.h"
 
 using namespace testing_support;
 using namespace event_test;

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/SysStatus.h"
 #include "events/EventPollTestUtil.h"
+#include "guiserver/EventReq.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 
 using namespace testing_support;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ServerLog.h"
 #include "controller/CtlrTable.h"
-#include "core/ServerLog.h"
 #include "events/EventRecord.h"
 #include "events/EventText.h"
 #include "support/TestSupport.h"

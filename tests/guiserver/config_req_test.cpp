@@ -12,10 +12,11 @@
 
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTestUtil.h"
-#include "core/SysStatus.h"
 #include "events/EventRecord.h"
 #include "guiserver/SrvConfigReq.h"
 #include "mail/MailConfig.h"
+#include "mail/MailDispatch.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 #include "support/TestSupport.h"
 

@@ -5,10 +5,11 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "controller/CtlrHealth.h"
 #include "controller/CtlrTable.h"
-#include "core/SysStatus.h"
 #include "guiserver/GuiListener.h"
 #include "guiserver/RequestDispatch.h"
+#include "protocol/SysStatus.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "guiserver/FinderLaunch.h"
 #include "guiserver/FinderLaunchOs.h"
 #include "platform/Process.h"

@@ -6,8 +6,8 @@
 #include <memory>
 #include <thread>
 
-#include "core/SysStatus.h"
 #include "guiserver/FrameTrans.h"
+#include "protocol/SysStatus.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

@@ -4,8 +4,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/SysStatus.h"
 #include "mail/MailConfig.h"
+#include "mail/MailDispatch.h"
+#include "protocol/SysStatus.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "core/ServerLog.h"
-#include "core/SysStatus.h"
+#include "base/ServerLog.h"
 #include "mail/MailConfig.h"
 #include "mail/MailDispatch.h"
 #include "mail/MailScript.h"
+#include "protocol/SysStatus.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

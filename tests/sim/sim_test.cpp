@@ -10,8 +10,8 @@
 #include "controller/CtlrDiscovery.h"
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTestUtil.h"
-#include "controller/InBandRelay.h"
-#include "core/SysStatus.h"
+#include "guiserver/InBandReq.h"
+#include "protocol/SysStatus.h"
 #include "support/SimProcess.h"
 
 using namespace testing_support;

@@ -16,7 +16,7 @@
 #include <list>
 
 #include "common/FdIo.h"
-#include "core/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace testing_support {
 

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "guiserver/GuiListener.h"
 
 namespace fs = std::filesystem;

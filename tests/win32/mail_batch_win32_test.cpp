@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "mail/MailConfig.h"
 #include "mail/MailDispatch.h"
 #include "mail/MailScript.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "platform/DevChannel.h"
 #include "platform/HostPaths.h"
 #include "platform/InstanceLock.h"

@@ -9,9 +9,9 @@
 
 #include "CliCommands.h"
 #include "controller/CtlrDefs.h"
-#include "core/SysStatus.h"
-#include "guiserver/SrvConfigReq.h"
 #include "mail/MailConfig.h"
+#include "protocol/ConfigCodes.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "CliCommands.h"
-#include "core/SysStatus.h"
-#include "events/EventPolling.h"
 #include "events/EventText.h"
-#include "guiserver/GuiConn.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/EventWire.h"
+#include "protocol/GuiFrame.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 

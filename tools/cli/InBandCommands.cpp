@@ -9,7 +9,7 @@
 
 #include "CliCommands.h"
 #include "common/Crc32.h"
-#include "guiserver/GuiConn.h"
+#include "protocol/GuiFrame.h"
 
 namespace {
 

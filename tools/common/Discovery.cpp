@@ -1,7 +1,7 @@
 #include "Discovery.h"
 
 #include <cstring>
-#include "core/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace disc {
 

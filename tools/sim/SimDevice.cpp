@@ -6,7 +6,7 @@
 
 #include "common/Crc32.h"
 #include "common/HexText.h"
-#include "core/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace sim {
 

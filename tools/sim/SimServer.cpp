@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "common/FdIo.h"
-#include "core/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace sim {
 

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include "core/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace plat {
 

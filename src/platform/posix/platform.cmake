@@ -4,4 +4,4 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PELLOMAR_XCB REQUIRED IMPORTED_TARGET xcb)
-target_link_libraries(pellomar_lib PRIVATE Qt6::Widgets PkgConfig::PELLOMAR_XCB)
+target_link_libraries(pellomar_platform PRIVATE Qt6::Widgets PkgConfig::PELLOMAR_XCB)

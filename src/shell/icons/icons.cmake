@@ -38,4 +38,4 @@ add_custom_command(
   DEPENDS ${icon_pngs} ${icon_dir}/icons.cmake
   COMMENT "Embedding the icon's PNG pictures"
   VERBATIM)
-target_sources(pellomar_lib PRIVATE ${icon_out})
+target_sources(pellomar_shell PRIVATE ${icon_out})

@@ -7,8 +7,8 @@
 
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTestUtil.h"
-#include "controller/InBandRelay.h"
-#include "core/SysStatus.h"
+#include "guiserver/InBandReq.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 
 using namespace testing_support;

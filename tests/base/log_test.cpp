@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "controller/CtlrTestUtil.h"
-#include "controller/InBandRelay.h"
-#include "core/SysStatus.h"
+#include "guiserver/InBandReq.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 
 using namespace testing_support;

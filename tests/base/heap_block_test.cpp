@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/HeapBlock.h"
+#include "base/HeapBlock.h"
 
 TEST(HeapBlock, GrowsKeepingItsBytesAndReleasesOnce) {
     HeapBlock b;

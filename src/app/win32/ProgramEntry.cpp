@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/ServerMain.h"
+#include "app/ServerMain.h"
 
 // The process ends with all its threads: nothing is torn down under threads still running.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

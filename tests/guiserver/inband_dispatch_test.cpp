@@ -3,9 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "controller/CtlrHealth.h"
 #include "controller/CtlrTestUtil.h"
-#include "core/SysStatus.h"
 #include "guiserver/RequestDispatch.h"
+#include "protocol/SysStatus.h"
 #include "support/FakeDevice.h"
 
 using namespace testing_support;
@@ -15,7 +16,7 @@ namespace {
 
 constexpr const char* kSn = "DISPATCH-SN-0001";
 
-class DispatchTest : public ::testing::Test {
+class InBandDispatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ctlr_test::ClearTable();
@@ -39,7 +40,7 @@ class DispatchTest : public ::testing::Test {
     FakeControllers fc_{dir_.path()};
 };
 
-TEST_F(DispatchTest, RelayFailureReplyCarriesStatusAndErrorCodeOnTheWire) {
+TEST_F(InBandDispatchTest, RelayFailureReplyCarriesStatusAndErrorCodeOnTheWire) {
     gui::Reply r =
         gui::ExchangeRaw(TestServer(), gui::Frame(gui::ControllerRequest(1, kSn, {9, 0, 0, 0})));
     ASSERT_TRUE(r.ok) << r.error;
@@ -55,7 +56,7 @@ TEST_F(DispatchTest, RelayFailureReplyCarriesStatusAndErrorCodeOnTheWire) {
     EXPECT_EQ(r.body[3], 0x50);
 }
 
-TEST_F(DispatchTest, FailureCountClearsTheControllerAndSuccessResetsIt) {
+TEST_F(InBandDispatchTest, FailureCountClearsTheControllerAndSuccessResetsIt) {
     for (int i = 0; i < 5; ++i)
         Send(kSn, {9, 0});
     EXPECT_EQ(InBandFailCount(0), 5);
@@ -77,7 +78,7 @@ TEST_F(DispatchTest, FailureCountClearsTheControllerAndSuccessResetsIt) {
     EXPECT_EQ(r.body, (gui::Bytes{0x02, 0x01, 'D', 0x25}));
 }
 
-TEST_F(DispatchTest, FailureCountStartsAgainForAnotherUnitAtTheSameNumber) {
+TEST_F(InBandDispatchTest, FailureCountStartsAgainForAnotherUnitAtTheSameNumber) {
     for (int i = 0; i < 20; ++i)
         Send(kSn, {9, 0});
     EXPECT_EQ(InBandFailCount(0), 20);
@@ -88,7 +89,7 @@ TEST_F(DispatchTest, FailureCountStartsAgainForAnotherUnitAtTheSameNumber) {
     EXPECT_EQ(InBandFailCount(0), 1);
 }
 
-TEST_F(DispatchTest, MoreThan128UnknownSerialsRescanAndFindTheNewUnit) {
+TEST_F(InBandDispatchTest, MoreThan128UnknownSerialsRescanAndFindTheNewUnit) {
     fc_.Add(3, 0, "DISPATCH-HOTPLUG");
     // The count is server-wide: start from wherever earlier requests of this program left it.
     for (int i = UnlistedSnCount() + 1; i <= 128; ++i) {

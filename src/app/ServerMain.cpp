@@ -1,6 +1,6 @@
-#include "core/ServerMain.h"
+#include "app/ServerMain.h"
 
-#include "core/ServerStartUp.h"
+#include "app/ServerStartUp.h"
 #include "platform/Desktop.h"
 #include "platform/InstanceLock.h"
 #include "shell/TrayWindow.h"

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/ServerMain.h"
+#include "app/ServerMain.h"
 
 int main() {
     int code = ServerMain();

@@ -1,4 +1,4 @@
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 
 #include <cstdarg>
 #include <cstdio>

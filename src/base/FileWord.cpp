@@ -1,4 +1,4 @@
-#include "core/FileWord.h"
+#include "base/FileWord.h"
 
 namespace {
 

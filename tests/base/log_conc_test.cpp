@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/ServerLog.h"
+#include "base/ServerLog.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;
