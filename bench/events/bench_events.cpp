@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
         }
         InitEventQueues();
 
-        // 1. Idle sweeps.
+        // The idle sweeps.
         std::vector<double> ms;
         for (int i = 0; i < 20 + sweeps; ++i) {
             auto t0 = Clock::now();
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
             "p90 %.3f ms, p99 %.3f ms, max %.3f ms\n",
             kCtlrs, sweeps, p50, p90, p99, *std::max_element(ms.begin(), ms.end()));
 
-        // 3. The bare fetches run on this thread before the polling thread exists; afterwards
+        // The bare fetches run on this thread before the polling thread exists; afterwards
         // the polling thread is the only caller.
         std::vector<double> bare;
         for (int r = 0; r < rounds; ++r) {
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
         }
         if (bare.size() != static_cast<size_t>(rounds)) break;
 
-        // 2. The polling thread, draining port 0 into the files; each round waits for its
+        // The polling thread, draining port 0 into the files; each round waits for its
         // events' lines. Every hex log line has the same length.
         const std::string hexLog = cwd + "/event_bin_" + Serial(0);
         const uintmax_t lineLen = 18 + Serial(0).size() + 1 + 64 + 1;

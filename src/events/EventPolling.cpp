@@ -86,17 +86,17 @@ bool EnqueueCtlrEvent(uint8_t ctlrNo, const CtlrEvent& event) {
     EventQueue* q = pGetEventFreeQ(ctlrNo);
     if (q == nullptr) return false;
     std::lock_guard<std::mutex> lock(q->mLock);
-    // 1. The free list's head, or nothing is queued.
+    // The free list's head, or nothing is queued.
     EventQueueNode* node = q->pFree;
     if (node == nullptr) return false;
-    // 2.1. Linked at the tail; a stale last of an emptied queue is not followed.
+    // Linked at the tail; a stale last of an emptied queue is not followed.
     if (q->pFirst == nullptr) {
         q->pFirst = node;
     } else {
         q->pLast->pNext = node;
     }
     q->pLast = node;
-    // 2.2, 2.3.
+    // Off the free list, holding the event.
     q->pFree = node->pNext;
     node->pNext = nullptr;
     node->event = event;
@@ -105,19 +105,19 @@ bool EnqueueCtlrEvent(uint8_t ctlrNo, const CtlrEvent& event) {
 }
 
 uint8_t Remove_InBand_Event(uint8_t ctlrNo, CtlrEventRec& rec) {
-    // 1. No queue for numbers of 16 or more: nothing is touched.
+    // No queue for numbers of 16 or more: nothing is touched.
     EventQueue* q = pGetEventFreeQ(ctlrNo);
     if (q == nullptr) {
         rec.bValid = 0;
         return SYSFAIL_EVENT_REQ_FAIL;
     }
-    // 2.
+    // A controller that is gone has no events to give.
     if (!IsCtlrAlive(ctlrNo)) {
         rec.bValid = 0;
         return SYSFAIL_EVENT_NOT_ALIVE;
     }
     std::lock_guard<std::mutex> lock(q->mLock);
-    // 3.
+    // An empty queue: success, with no event.
     EventQueueNode* node = q->pFirst;
     if (node == nullptr) {
         q->pFirst = nullptr;
@@ -125,16 +125,17 @@ uint8_t Remove_InBand_Event(uint8_t ctlrNo, CtlrEventRec& rec) {
         rec.bValid = 0;
         return SYS_SUCCESS;
     }
-    // 4. last stays as it is, even when the queue is now empty.
+    // The oldest node leaves the queue for the free list; last stays as it is, even when the
+    // queue is now empty.
     q->pFirst = node->pNext;
     node->pNext = q->pFree;
     q->pFree = node;
-    // 5.
+    // A node that held no event is a failure.
     if (node->bValid == 0) {
         rec.bValid = 0;
         return SYSFAIL_EVENT_REQ_FAIL;
     }
-    // 6.
+    // The event, handed over.
     rec.event = node->event;
     node->bValid = 0;
     rec.bValid = 1;
