@@ -1,11 +1,13 @@
 #include "app/ServerMain.h"
 
+#include "app/CommandLine.h"
 #include "app/ServerStartUp.h"
 #include "platform/Desktop.h"
 #include "platform/InstanceLock.h"
 #include "shell/TrayWindow.h"
 
-int ServerMain() {
+int ServerMain(int argc, char** argv) {
+    if (!RunsAsAgent(argc, argv)) return RunCommandLine(argc, argv);
     // The display first, so that even the second-instance warning is a real box on a desktop.
     plat::DesktopConnect();
     // One copy per machine. Another copy: warning box, exit 0, no log line.

@@ -1,7 +1,11 @@
 #include "app/ServerStartUp.h"
 
+#include <cstdio>
+
+#include "app/CommandLine.h"
 #include "app/SubsystemHooks.h"
 #include "base/ServerLog.h"
+#include "base/Settings.h"
 #include "controller/CtlrDiscovery.h"
 #include "events/EventPolling.h"
 #include "events/EventRecord.h"
@@ -12,6 +16,26 @@
 #include "platform/Threads.h"
 
 namespace {
+
+// Reads pellomar.conf and hands each subsystem its part. Every fault goes to the log and to
+// standard error; a faulty file leaves the GUI port to loopback clients.
+void ApplySettingsFile() {
+    char path[plat::SRV_PATH_MAX];
+    SettingsFilePath(path, sizeof path);
+    const AgentSettings s = LoadAgentSettings(path);
+    if (s.found && s.Ok()) SrvLog("Settings : %s read.\n", path);
+    for (const std::string& f : s.faults) {
+        SrvLog("Settings : %s\n", f.c_str());
+        std::fprintf(stderr, "pellomar: %s\n", f.c_str());
+    }
+    if (!s.Ok()) {
+        const char* line = "the GUI port serves loopback clients only until the file is mended";
+        SrvLog("Settings : %s.\n", line);
+        std::fprintf(stderr, "pellomar: %s\n", line);
+    }
+    SetGuiPortSettings(s.gui);
+}
+
 void PollingThreadEntry(void*) {
     PollingCtlrEvent();
 }
@@ -30,6 +54,7 @@ void ServerStartUp() {
     if (!plat::GetExecutablePath(exePath, sizeof exePath)) exePath[0] = '\0';
     SetServerDirFromExePath(exePath);
     SrvLog("GS.1.1.5 Start.\n");
+    ApplySettingsFile();
     InitCtlrTable();
     InitializeSmtp();
     InitFinderServer();

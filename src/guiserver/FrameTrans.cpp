@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/ServerLog.h"
+#include "guiserver/GuiListener.h"
 #include "protocol/SysStatus.h"
 
 namespace {
@@ -26,6 +27,13 @@ uint8_t ByteTransCounted(plat::SockFd& sock, uint8_t* buffer, int32_t length, ui
             n = plat::SockRecv(sock, pos, remaining);
         } else {
             SrvLog("ERR: flg_trans.\n");
+        }
+        if (n == -2) {
+            // The socket's time-out: the client delivered or took nothing for that long.
+            NoteGuiTimeout(sock, direction == GUI_DIR_SEND);
+            plat::SockClose(sock);
+            sock = plat::kInvalidSock;
+            return SYSFAIL_TRANS_SOCKET_ERR;
         }
         if (n == -1) {
             SrvLog("ERR: ByteSend = -1\n");

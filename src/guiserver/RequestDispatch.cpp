@@ -141,5 +141,4 @@ void EnableServerSerive(plat::SockFd sock) {
     // The one way out.
     CloseGuiConn(conn);
     conn.pLargeReq.Release();
-    EndConnThread();
 }

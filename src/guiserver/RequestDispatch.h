@@ -6,5 +6,5 @@
 #include "platform/Socket.h"
 
 // Receives one request on `sock`, hands it to the handler of its type, sends at most one
-// reply, and ends the connection (closing the socket and lowering GuiConnCount).
+// reply, and closes the socket. The connection thread then ends with EndConnThread.
 void EnableServerSerive(plat::SockFd sock);

@@ -25,8 +25,14 @@ bool SockStartup(uint16_t version);
 // (0 = any free port). The address is reusable at once after a restart (SO_REUSEADDR on POSIX).
 SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_t errCap);
 
-// Accepts one connection; kInvalidSock on failure (the caller just tries again).
-SockFd SockAccept(SockFd listenSock);
+// Accepts one connection; kInvalidSock on failure (the caller just tries again). The peer's IPv4
+// address (host byte order) goes to *peerAddr when given (0 for a peer of another family).
+SockFd SockAccept(SockFd listenSock, uint32_t* peerAddr = nullptr);
+
+// Sets the socket's receive and send time-outs (milliseconds; 0 = none): a SockRecv that gets no
+// byte for `recvMs`, or a SockSend whose peer takes no byte for `sendMs`, then returns -2.
+// Returns true on success.
+bool SockSetTimeouts(SockFd sock, int recvMs, int sendMs);
 
 // The local port a socket is bound to, 0 on failure.
 uint16_t SockLocalPort(SockFd sock);
@@ -35,7 +41,8 @@ uint16_t SockLocalPort(SockFd sock);
 // `timeoutMs`. Returns the connected socket or kInvalidSock with the reason in `err`.
 SockFd SockTcpConnect(const char* host, uint16_t port, int timeoutMs, char* err, size_t errCap);
 
-// One send / recv call: the byte count moved, 0, or -1 on a socket error.
+// One send / recv call: the byte count moved, 0, -1 on a socket error, or -2 when a time-out set
+// by SockSetTimeouts expired.
 int SockSend(SockFd sock, const void* buf, int len);
 int SockRecv(SockFd sock, void* buf, int len);
 

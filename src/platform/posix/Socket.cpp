@@ -72,11 +72,20 @@ SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_
     return fd;
 }
 
-SockFd SockAccept(SockFd listenSock) {
-    sockaddr_in peer{};  // received and not used
+SockFd SockAccept(SockFd listenSock, uint32_t* peerAddr) {
+    sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int fd = accept4(Fd(listenSock), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+    if (peerAddr != nullptr)
+        *peerAddr = fd >= 0 && peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
     return fd < 0 ? kInvalidSock : fd;
+}
+
+bool SockSetTimeouts(SockFd sock, int recvMs, int sendMs) {
+    const timeval r{recvMs / 1000, (recvMs % 1000) * 1000};
+    const timeval w{sendMs / 1000, (sendMs % 1000) * 1000};
+    return setsockopt(Fd(sock), SOL_SOCKET, SO_RCVTIMEO, &r, sizeof r) == 0 &&
+           setsockopt(Fd(sock), SOL_SOCKET, SO_SNDTIMEO, &w, sizeof w) == 0;
 }
 
 uint16_t SockLocalPort(SockFd sock) {
@@ -147,7 +156,8 @@ int SockSend(SockFd sock, const void* buf, int len) {
     for (;;) {
         ssize_t n = send(Fd(sock), buf, static_cast<size_t>(len), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        return n < 0 ? -1 : static_cast<int>(n);
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+        return static_cast<int>(n);
     }
 }
 
@@ -167,7 +177,8 @@ int SockRecv(SockFd sock, void* buf, int len) {
     for (;;) {
         ssize_t n = recv(Fd(sock), buf, static_cast<size_t>(len), 0);
         if (n < 0 && errno == EINTR) continue;
-        return n < 0 ? -1 : static_cast<int>(n);
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+        return static_cast<int>(n);
     }
 }
 

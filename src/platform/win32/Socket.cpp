@@ -82,11 +82,23 @@ SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_
     return static_cast<SockFd>(s);
 }
 
-SockFd SockAccept(SockFd listenSock) {
-    sockaddr_in peer{};  // received and not used
+SockFd SockAccept(SockFd listenSock, uint32_t* peerAddr) {
+    sockaddr_in peer{};
     int len = sizeof peer;
     SOCKET s = accept(S(listenSock), reinterpret_cast<sockaddr*>(&peer), &len);
+    if (peerAddr != nullptr)
+        *peerAddr =
+            s != INVALID_SOCKET && peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
     return s == INVALID_SOCKET ? kInvalidSock : static_cast<SockFd>(s);
+}
+
+bool SockSetTimeouts(SockFd sock, int recvMs, int sendMs) {
+    const DWORD r = static_cast<DWORD>(recvMs);
+    const DWORD w = static_cast<DWORD>(sendMs);
+    return setsockopt(S(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&r),
+                      sizeof r) == 0 &&
+           setsockopt(S(sock), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&w),
+                      sizeof w) == 0;
 }
 
 uint16_t SockLocalPort(SockFd sock) {
@@ -151,7 +163,8 @@ SockFd SockTcpConnect(const char* host, uint16_t port, int timeoutMs, char* err,
 
 int SockSend(SockFd sock, const void* buf, int len) {
     int n = send(S(sock), static_cast<const char*>(buf), len, 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    if (n != SOCKET_ERROR) return n;
+    return WSAGetLastError() == WSAETIMEDOUT ? -2 : -1;
 }
 
 int SockSendTimeout(SockFd sock, const void* buf, int len, int timeoutMs) {
@@ -167,7 +180,8 @@ int SockSendTimeout(SockFd sock, const void* buf, int len, int timeoutMs) {
 
 int SockRecv(SockFd sock, void* buf, int len) {
     int n = recv(S(sock), static_cast<char*>(buf), len, 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    if (n != SOCKET_ERROR) return n;
+    return WSAGetLastError() == WSAETIMEDOUT ? -2 : -1;
 }
 
 int SockRecvTimeout(SockFd sock, void* buf, int len, int timeoutMs) {

@@ -1,0 +1,220 @@
+#include "base/Settings.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#define TOML_EXCEPTIONS 0
+#define TOML_ENABLE_FORMATTERS 0
+#include <toml++/toml.h>
+
+namespace {
+
+constexpr uint32_t LOOPBACK_ADDR = 0x7F000001;    // 127.0.0.1
+constexpr uint32_t TIMEOUT_MAX_S = 24 * 60 * 60;  // a day
+
+void AddFault(AgentSettings& s, const toml::source_region& where, const std::string& reason) {
+    char pos[64];
+    std::snprintf(pos, sizeof pos, ":%u:%u: ", static_cast<unsigned>(where.begin.line),
+                  static_cast<unsigned>(where.begin.column));
+    s.faults.push_back(s.path + pos + reason);
+}
+
+// A whole number in [0, max] for `key`; a fault otherwise.
+bool ReadCount(AgentSettings& s, const toml::node& node, const char* key, uint32_t max,
+               uint32_t* out) {
+    const auto* v = node.as_integer();
+    if (v == nullptr || v->get() < 0 || v->get() > static_cast<int64_t>(max)) {
+        AddFault(
+            s, node.source(),
+            std::string("gui.") + key + " must be a whole number from 0 to " + std::to_string(max));
+        return false;
+    }
+    *out = static_cast<uint32_t>(v->get());
+    return true;
+}
+
+void ReadGui(AgentSettings& s, const toml::table& gui) {
+    GuiPortSettings g;
+    bool ok = true;
+    for (const auto& [k, node] : gui) {
+        const std::string key(k.str());
+        if (key == "listen") {
+            AddrRange r;
+            const auto* v = node.as_string();
+            if (v == nullptr || !ParseAddrRange(v->get(), &r) || r.prefix != 32) {
+                AddFault(s, node.source(),
+                         "gui.listen must be one IPv4 address, such as \"127.0.0.1\"");
+                ok = false;
+            } else {
+                g.listenAddr = r.addr;
+            }
+        } else if (key == "allow") {
+            const auto* arr = node.as_array();
+            if (arr == nullptr) {
+                AddFault(s, node.source(), "gui.allow must be a list of addresses and ranges");
+                ok = false;
+                continue;
+            }
+            if (arr->size() > SETTINGS_ALLOW_MAX) {
+                AddFault(
+                    s, node.source(),
+                    "gui.allow holds more than " + std::to_string(SETTINGS_ALLOW_MAX) + " entries");
+                ok = false;
+                continue;
+            }
+            g.allowAny = false;
+            for (const auto& item : *arr) {
+                AddrRange r;
+                const auto* v = item.as_string();
+                if (v == nullptr || !ParseAddrRange(v->get(), &r)) {
+                    AddFault(s, item.source(),
+                             "gui.allow entries are IPv4 addresses or ranges, such as "
+                             "\"10.1.0.0/16\"");
+                    ok = false;
+                } else {
+                    g.allow.push_back(r);
+                }
+            }
+        } else if (key == "max_per_source") {
+            ok = ReadCount(s, node, "max_per_source", 256, &g.maxPerSource) && ok;
+        } else if (key == "idle_timeout_s") {
+            ok = ReadCount(s, node, "idle_timeout_s", TIMEOUT_MAX_S, &g.idleTimeoutS) && ok;
+        } else if (key == "send_timeout_s") {
+            ok = ReadCount(s, node, "send_timeout_s", TIMEOUT_MAX_S, &g.sendTimeoutS) && ok;
+        } else {
+            AddFault(s, node.source(), "unknown key gui." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.gui = g;
+}
+
+std::string AddrText(uint32_t a) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
+                  a & 0xFF);
+    return buf;
+}
+
+}  // namespace
+
+GuiPortSettings GuiPortSettings::Loopback() {
+    GuiPortSettings g;
+    g.listenAddr = LOOPBACK_ADDR;
+    g.allowAny = false;
+    g.allow = {AddrRange{LOOPBACK_ADDR, 8}};
+    return g;
+}
+
+bool GuiPortSettings::Allows(uint32_t addr) const {
+    if (allowAny) return true;
+    for (const AddrRange& r : allow)
+        if (r.Contains(addr)) return true;
+    return false;
+}
+
+bool ParseAddrRange(const std::string& text, AddrRange* out) {
+    unsigned b[4];
+    unsigned prefix = 32;
+    char tail = 0;
+    int used = 0;
+    // Digits and dots only, then an optional "/n": sscanf alone would take blanks and signs.
+    for (char c : text)
+        if (!(c >= '0' && c <= '9') && c != '.' && c != '/') return false;
+    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%n", &b[0], &b[1], &b[2], &b[3], &used) != 4)
+        return false;
+    const std::string rest = text.substr(static_cast<size_t>(used));
+    if (!rest.empty()) {
+        if (rest.size() < 2 || rest.size() > 3 || rest[0] != '/' ||
+            std::sscanf(rest.c_str(), "/%2u%c", &prefix, &tail) != 1 || prefix > 32)
+            return false;
+    }
+    for (unsigned v : b)
+        if (v > 255) return false;
+    // Each part is 1 to 3 digits.
+    int digits = 0;
+    for (size_t i = 0; i < static_cast<size_t>(used); ++i) {
+        if (text[i] == '.') {
+            if (digits == 0) return false;
+            digits = 0;
+        } else {
+            ++digits;
+        }
+    }
+    if (digits == 0) return false;
+    out->addr = b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    out->prefix = static_cast<uint8_t>(prefix);
+    return true;
+}
+
+std::string AddrRangeText(const AddrRange& r) {
+    std::string t = AddrText(r.addr);
+    if (r.prefix != 32) t += "/" + std::to_string(r.prefix);
+    return t;
+}
+
+AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
+    AgentSettings s;
+    s.path = path;
+    s.found = true;
+    toml::parse_result parsed = toml::parse(text, std::string_view(path));
+    if (!parsed) {
+        AddFault(s, parsed.error().source(), std::string(parsed.error().description()));
+    } else {
+        for (const auto& [k, node] : parsed.table()) {
+            const std::string key(k.str());
+            if (key == "gui" && node.is_table()) {
+                ReadGui(s, *node.as_table());
+            } else if (key == "gui") {
+                AddFault(s, node.source(), "gui must be a section ([gui])");
+            } else {
+                AddFault(s, node.source(), "unknown section or key " + key);
+            }
+        }
+    }
+    if (!s.Ok()) s.gui = GuiPortSettings::Loopback();
+    return s;
+}
+
+AgentSettings LoadAgentSettings(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        AgentSettings s;
+        s.path = path;
+        return s;  // no file: the defaults
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        AgentSettings s;
+        s.path = path;
+        s.found = true;
+        s.faults.push_back(s.path + ": cannot be read");
+        s.gui = GuiPortSettings::Loopback();
+        return s;
+    }
+    return ParseAgentSettings(text.str(), path);
+}
+
+std::string DescribeAgentSettings(const AgentSettings& s) {
+    std::string out;
+    const GuiPortSettings& g = s.gui;
+    out += "gui.listen = \"" + AddrText(g.listenAddr) + "\"" +
+           (g.listenAddr == 0 ? "  # every local IPv4 address\n" : "\n");
+    if (g.allowAny) {
+        out += "gui.allow = any\n";
+    } else {
+        out += "gui.allow = [";
+        for (size_t i = 0; i < g.allow.size(); ++i)
+            out += (i ? ", \"" : "\"") + AddrRangeText(g.allow[i]) + "\"";
+        out += "]\n";
+    }
+    out += "gui.max_per_source = " + std::to_string(g.maxPerSource) +
+           (g.maxPerSource == 0 ? "  # no limit\n" : "\n");
+    out += "gui.idle_timeout_s = " + std::to_string(g.idleTimeoutS) +
+           (g.idleTimeoutS == 0 ? "  # never\n" : "\n");
+    out += "gui.send_timeout_s = " + std::to_string(g.sendTimeoutS) +
+           (g.sendTimeoutS == 0 ? "  # never\n" : "\n");
+    return out;
+}
