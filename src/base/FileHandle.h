@@ -7,6 +7,8 @@ class FileHandle {
   public:
     FileHandle() = default;
     FileHandle(const char* path, const char* mode) : f_(std::fopen(path, mode)) {}
+    // Takes over an open file (null: none).
+    explicit FileHandle(std::FILE* f) : f_(f) {}
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     FileHandle(FileHandle&& o) noexcept : f_(o.f_) { o.f_ = nullptr; }

@@ -12,6 +12,7 @@
 #include "controller/CtlrTable.h"
 #include "events/EventText.h"
 #include "platform/FileSync.h"
+#include "platform/PrivateFile.h"
 
 namespace {
 
@@ -450,7 +451,8 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
         !calls.pMailEnableIsTrue())
         return;
     std::snprintf(name, sizeof name, "event_%s_%u", c.cFileSn, DrawMailNumber());
-    FileHandle f(name, "w");
+    // The mail body goes where the mailer's script is: only the agent's user may read it.
+    FileHandle f(plat::OpenPrivateFile(name));
     if (!f) {
         SrvLog("RecEventToFile : Create mail file : %s fail.\n", name);
         return;

@@ -10,6 +10,7 @@
 #include "mail/MailConfig.h"
 #include "mail/MailScript.h"
 #include "platform/HostPaths.h"
+#include "platform/PrivateFile.h"
 
 MailWorkRec MailWorkPool[MAIL_WORK_POOL_SZ];
 
@@ -71,6 +72,12 @@ size_t CountFreeMailWorkRecs() {
     return n;
 }
 
+void MaskMailPassword(MailSrvSettings& srv) {
+    char* pw = srv.MailSrvItem4;
+    if (pw[0] == '\0' || std::strcmp(pw, MAIL_NULL_TEXT) == 0) return;
+    std::snprintf(pw, sizeof srv.MailSrvItem4, "%s", MAIL_PASSWORD_MASK);
+}
+
 void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     const char* name = mailFileName != nullptr ? mailFileName : "";
     MailWorkRec* rec = TakeMailWorkRec();
@@ -83,7 +90,8 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
 
     std::string scriptName = std::string(name) + mail_os::MAIL_SCRIPT_SUFFIX;
     FileHandle script;
-    if (IsBareFileName(name)) script = FileHandle(scriptName.c_str(), "w");
+    // The script holds the password: only the agent's user may read it.
+    if (IsBareFileName(name)) script = FileHandle(plat::OpenPrivateFile(scriptName.c_str()));
     SrvLog("--Create .bat ? pFile_EM =%s \n", script ? "true" : "false");
     if (!script) {
         SrvLog("IssueMailOut : Open %s fail, return.\n", scriptName.c_str());
@@ -94,6 +102,8 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     MailAddrTable addrs;
     MailSrvSettings srv;
     SnapshotMailSettings(&addrs, &srv);
+    MailSrvSettings logged = srv;
+    MaskMailPassword(logged);
 
     bool ok = true;
     char folder[plat::SRV_PATH_MAX];
@@ -114,7 +124,11 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
         std::snprintf(rec->cSubject, sizeof rec->cSubject, "%s", MAIL_SUBJECT);
         std::string pathBuf2 =
             mail_os::FormatRecipientLines(folder, srv, slot.cMailAddr, rec->cSubject, cwd, name);
-        SrvLog("IssueMailOut [%d] : PathBuf2 = %s", ctlrNo, pathBuf2.c_str());
+        // The log shows the line with the password masked.
+        SrvLog(
+            "IssueMailOut [%d] : PathBuf2 = %s", ctlrNo,
+            mail_os::FormatRecipientLines(folder, logged, slot.cMailAddr, rec->cSubject, cwd, name)
+                .c_str());
         ok = ok && PutText(script.get(), pathBuf2) && PutText(script.get(), "\n");
     }
 

@@ -16,6 +16,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mail/MailConfig.h"
+
+// What the log shows in place of the SMTP password.
+constexpr char MAIL_PASSWORD_MASK[] = "********";
+
 // Records of the dispatch work pool.
 constexpr size_t MAIL_WORK_POOL_SZ = 120;
 constexpr size_t MAIL_SUBJECT_SIZE = 128;
@@ -60,3 +65,7 @@ size_t CountFreeMailWorkRecs();
 //
 // Called from the event polling thread; safe from any thread.
 void IssueMailOut(uint8_t ctlrNo, const char* mailFileName);
+
+// Replaces the password (item 4) of `srv` with MAIL_PASSWORD_MASK, unless it is empty or "NULL",
+// for the log's copy of a script line.
+void MaskMailPassword(MailSrvSettings& srv);

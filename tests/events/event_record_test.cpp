@@ -289,8 +289,11 @@ TEST_F(EventRecordTest, MailedEventWritesTheMailBodyFileAndDispatchesItOnce) {
                              "\n\nEvent (str) : RAID 0, Disk B5 is Offline or Plugout.\n\n"
                              "Event (bin) : " +
                              hex + "\n\n\n");
-    // The mail body file stays for the mailer, in the current directory.
+    // The mail body file stays for the mailer, in the current directory, for the agent's user
+    // alone.
     EXPECT_EQ(ReadFile(Cwd(d.name)), d.content);
+    EXPECT_EQ(std::filesystem::status(Cwd(d.name)).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(EventRecordTest, MailFileOnlyForMailedEventsWhileMailIsOn) {

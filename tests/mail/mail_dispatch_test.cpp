@@ -20,10 +20,11 @@ namespace {
 
 // Stands in for SendMail in ServerDir: appends its argument count and its arguments, each ended
 // by a NUL byte, to ./calls, and keeps a copy of the first script it finds (its 7th argument
-// followed by ".sh") and of each body file it is given.
+// followed by ".sh") and of each body file it is given, and the script's mode.
 const char FAKE_SENDMAIL[] =
     "#!/bin/sh\n"
     "printf '%s\\0' \"$#\" \"$@\" >> ./calls\n"
+    "stat -c '%a' -- \"$7.sh\" >> ./modes\n"
     "[ -f ./script.copy ] || cp -- \"$7.sh\" ./script.copy\n"
     "cat -- \"$7\" >> ./bodies\n";
 
@@ -140,9 +141,16 @@ TEST_F(MailDispatch, MailsEachRecipientInSlotOrderWithTheExactScript) {
     for (const char* other : {"event_SN0001_55", "event_SN0001_55.sh", "event_SN0001_5x"})
         EXPECT_TRUE(FileExists(work.File(other))) << other;
 
+    // The script holds the password: only the agent's user may read it, and the log shows the
+    // password masked.
+    EXPECT_EQ(ReadFile(sd.File("modes")), "600\n600\n");
+    auto logged = [&](const std::string& addr) {
+        std::string b = block(addr);
+        return b.replace(b.find("'pw'"), 4, "'********'");
+    };
     EXPECT_EQ(sd.Log(), "IssueMailOut : " + name + ".\n" + "--Create .bat ? pFile_EM =true \n" +
-                            "IssueMailOut [3] : PathBuf2 = " + block("first@x.test") +
-                            "IssueMailOut [3] : PathBuf2 = " + block("NULLx@x.test") +
+                            "IssueMailOut [3] : PathBuf2 = " + logged("first@x.test") +
+                            "IssueMailOut [3] : PathBuf2 = " + logged("NULLx@x.test") +
                             "IssueMailOut : ShellExecute 42, GetLastError() 0 .\n");
     EXPECT_EQ(out, C + "\n" + C + "\n");
     EXPECT_EQ(CountFreeMailWorkRecs(), MAIL_WORK_POOL_SZ);

@@ -179,6 +179,25 @@ TEST_F(SendMail, AnUnreachableServerFailsWithAMessage) {
         << err;
 }
 
+// While it talks to a server that never answers, other users reading the process list see the
+// password blanked.
+TEST_F(SendMail, BlanksThePasswordInItsArgumentList) {
+    ASSERT_TRUE(WriteFile(body, "text\n"));
+    plat::Socket mute(plat::SockTcpListen(0x7F000001, 0, 1, nullptr, 0));  // accepts, never speaks
+    ChildProcess p;
+    ASSERT_TRUE(p.Start({BinPath("SendMail"), "--timeout", "20",
+                         "127.0.0.1:" + std::to_string(plat::SockLocalPort(mute.Get())),
+                         "agent@x.test", "ops@y.test", SUBJECT, "user", "s3cret-pw", body}));
+    std::string cmdline;
+    ASSERT_TRUE(WaitFor([&] {
+        cmdline = ReadFile("/proc/" + std::to_string(p.pid()) + "/cmdline");
+        return cmdline.find("*********") != std::string::npos;
+    })) << cmdline;
+    EXPECT_EQ(cmdline.find("s3cret-pw"), std::string::npos);
+    EXPECT_NE(cmdline.find(std::string("user\0*********\0", 15)), std::string::npos);
+    p.Signal(9);
+}
+
 TEST_F(SendMail, RefusesBadArgumentsClearly) {
     ASSERT_TRUE(WriteFile(body, "text\n"));
     struct Case {

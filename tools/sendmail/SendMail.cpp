@@ -329,6 +329,9 @@ size_t ReadUpload(char* dst, size_t size, size_t nitems, void* userp) {
     return n;
 }
 
+// The place of the password among the seven arguments.
+constexpr size_t ARG_PASSWORD = 5;
+
 bool ParseSeconds(const char* s, long* out) {
     char* end = nullptr;
     long v = std::strtol(s, &end, 10);
@@ -366,6 +369,9 @@ int main(int argc, char** argv) {
             // which may well begin with a '-'.
             optionsDone = true;
             args.push_back(a);
+            // The password is blanked in the argument list at once, so that other users do not
+            // read it from the process list for as long as the mail takes.
+            if (args.size() == ARG_PASSWORD + 1) std::memset(argv[i], '*', a.size());
         }
     }
     if (args.size() != 7)
@@ -377,7 +383,7 @@ int main(int argc, char** argv) {
     const std::string& to = args[2];
     const std::string& subject = args[3];
     const std::string& user = args[4];
-    std::string password = IsNullText(args[5]) ? std::string() : args[5];
+    std::string password = IsNullText(args[ARG_PASSWORD]) ? std::string() : args[ARG_PASSWORD];
     const std::string& bodyPath = args[6];
 
     std::string why;
