@@ -83,7 +83,7 @@ void ReadGui(AgentSettings& s, const toml::table& gui) {
         } else if (key == "send_timeout_s") {
             ok = ReadCount(s, node, "send_timeout_s", TIMEOUT_MAX_S, &g.sendTimeoutS) && ok;
         } else {
-            AddFault(s, node.source(), "unknown key gui." + key);
+            AddFault(s, k.source(), "unknown key gui." + key);
             ok = false;
         }
     }
@@ -103,7 +103,7 @@ GuiPortSettings GuiPortSettings::Loopback() {
     GuiPortSettings g;
     g.listenAddr = LOOPBACK_ADDR;
     g.allowAny = false;
-    g.allow = {AddrRange{LOOPBACK_ADDR, 8}};
+    g.allow = {AddrRange{LOOPBACK_ADDR & 0xFF000000u, 8}};
     return g;
 }
 
@@ -169,7 +169,7 @@ AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
             } else if (key == "gui") {
                 AddFault(s, node.source(), "gui must be a section ([gui])");
             } else {
-                AddFault(s, node.source(), "unknown section or key " + key);
+                AddFault(s, k.source(), "unknown section or key " + key);
             }
         }
     }
