@@ -20,8 +20,8 @@
 namespace {
 
 bool CheckSerial(const std::string& sn) {
-    if (sn.empty() || sn.size() > 16) {
-        CliFail("a serial number has 1 to 16 characters: '%s'", sn.c_str());
+    if (sn.empty() || sn.size() > REQ_SN_SIZE) {
+        CliFail("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
         return false;
     }
     return true;
