@@ -30,11 +30,10 @@
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
 #include "protocol/ByteOrder.h"
+#include "protocol/DeviceCodes.h"
 #include "protocol/SysStatus.h"
 
 namespace {
-
-constexpr uint32_t kBlock = 524316, kHdr = 28, kData = kBlock - kHdr;
 
 bool IoAll(int fd, uint8_t* p, size_t n, bool out) {
     while (n > 0) {
@@ -49,16 +48,16 @@ bool IoAll(int fd, uint8_t* p, size_t n, bool out) {
 
 // The tiny driver: answers 28 + M bytes, M taken from data bytes 1 to 4 of the request.
 [[noreturn]] void DriverMain(int lfd) {
-    auto* buf = static_cast<uint8_t*>(std::calloc(1, 16 + kBlock));
+    auto* buf = static_cast<uint8_t*>(std::calloc(1, 16 + SRB_BUF_SIZE));
     uint8_t* blk = buf + 16;
     for (;;) {
         int c = accept(lfd, nullptr, nullptr);
         if (c < 0) continue;
         if (IoAll(c, buf + 4, 12, false)) {
             uint32_t n = GetLe32(buf + 12);
-            if (n >= kHdr && n <= kBlock && IoAll(c, blk, n, false)) {
-                uint32_t m = GetLe32(blk + kHdr + 1);
-                uint32_t n2 = kHdr + std::min(m, kData);
+            if (n >= SRB_HEADER_SIZE && n <= SRB_BUF_SIZE && IoAll(c, blk, n, false)) {
+                uint32_t m = GetLe32(blk + SRB_HEADER_SIZE + 1);
+                uint32_t n2 = SRB_HEADER_SIZE + std::min(m, SRB_DATA_SIZE);
                 PutLe32(blk + 20, 0);
                 PutLe32(buf + 8, 0);
                 PutLe32(buf + 12, n2);
@@ -147,8 +146,8 @@ int main(int argc, char** argv) {
         std::snprintf(e.cDevName, sizeof e.cDevName, "\\\\.\\Scsi0: ");
         std::snprintf(e.cCtrlSN, sizeof e.cCtrlSN, "BENCH-CHANNEL");
     }
-    std::vector<uint8_t> in(kData, 0x11), out(kData);
-    const uint32_t sizes[3] = {32, 3096, kData};
+    std::vector<uint8_t> in(SRB_DATA_SIZE, 0x11), out(SRB_DATA_SIZE);
+    const uint32_t sizes[3] = {32, 3096, SRB_DATA_SIZE};  // the sizes devchan_bench measures
     const bool haveRef = access(devchan.c_str(), X_OK) == 0;
     if (!haveRef)
         std::printf(
@@ -171,7 +170,7 @@ int main(int argc, char** argv) {
                 const uint32_t inSize = std::min(n, SRB_MAX_IN_SIZE);
                 in[0] = 7;
                 PutLe32(in.data() + 1, m);
-                int count = (n == kData || m == kData) ? (iters + 3) / 4 : iters;
+                int count = (n == SRB_DATA_SIZE || m == SRB_DATA_SIZE) ? (iters + 3) / 4 : iters;
                 std::vector<double> us;
                 for (int i = 0; i < 20 + count; ++i) {
                     auto t0 = std::chrono::steady_clock::now();

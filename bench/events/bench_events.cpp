@@ -4,16 +4,18 @@
 //
 // Starts pellomar-sim in a temporary folder with 15 units (ports 0 to 14, one primary unit
 // each), fills the controller table by hand (as discovery would) and measures, with mail off:
-//   1. the sweep time with 15 live controllers and no pending event (S sweeps, SweepCtlrEvents);
-//      goal: within 2 ms;
-//   2. events per second drained from one controller by the real polling thread
-//      (PollingCtlrEvent) into the event files: N events are queued in the simulator's unit of
-//      port 0, the thread is started, and the clock stops when the N-th line has reached the
-//      current-directory hex log; goal: at least 5,000 events/s;
-//   3. for comparison, the rate of bare event-fetch channel calls into the same simulator (the
-//      simulator's own ceiling): were it close to 2, the simulator would be the bottleneck.
-// The R rounds of 3 run first, on this thread; then the R rounds of 2, once the polling thread
-// (which never ends) is the only caller. Medians are reported. Needs no agent and no port.
+//   - the idle sweep: the sweep time with 15 live controllers and no pending event (S sweeps,
+//     SweepCtlrEvents); goal: within 2 ms;
+//   - the polling rate: events per second drained from one controller by the real polling
+//     thread (PollingCtlrEvent) into the event files: N events are queued in the simulator's
+//     unit of port 0, the thread is started, and the clock stops when the N-th line has reached
+//     the current-directory hex log; goal: at least 5,000 events/s;
+//   - for comparison, the bare fetch rate: bare event-fetch channel calls into the same
+//     simulator (the simulator's own ceiling); were the polling rate close to it, the simulator
+//     would be the bottleneck.
+// The R rounds of bare fetches run first, on this thread; then the R rounds of the polling rate,
+// once the polling thread (which never ends) is the only caller. Medians are reported. Needs no
+// agent and no port.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,6 +38,7 @@
 #include "common/BenchProcess.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
+#include "events/EventDefs.h"
 #include "events/EventPolling.h"
 #include "events/EventRecord.h"
 #include "protocol/SysStatus.h"
@@ -147,7 +150,7 @@ int main(int argc, char** argv) {
         }
         InitEventQueues();
 
-        // The idle sweeps.
+        // The idle sweep.
         std::vector<double> ms;
         for (int i = 0; i < 20 + sweeps; ++i) {
             auto t0 = Clock::now();
@@ -162,8 +165,8 @@ int main(int argc, char** argv) {
             "p90 %.3f ms, p99 %.3f ms, max %.3f ms\n",
             kCtlrs, sweeps, p50, p90, p99, *std::max_element(ms.begin(), ms.end()));
 
-        // The bare fetches run on this thread before the polling thread exists; afterwards
-        // the polling thread is the only caller.
+        // The bare fetches run on this thread before the polling thread exists; afterwards the
+        // polling thread is the only caller.
         std::vector<double> bare;
         for (int r = 0; r < rounds; ++r) {
             if (!Inject(bin, dev, 0, events)) break;
@@ -184,10 +187,11 @@ int main(int argc, char** argv) {
         }
         if (bare.size() != static_cast<size_t>(rounds)) break;
 
-        // The polling thread, draining port 0 into the files; each round waits for its
-        // events' lines. Every hex log line has the same length.
+        // The polling rate: the polling thread drains port 0 into the files; each round waits
+        // for its events' lines. Every hex log line has the same length.
         const std::string hexLog = cwd + "/event_bin_" + Serial(0);
-        const uintmax_t lineLen = 18 + Serial(0).size() + 1 + 64 + 1;
+        const uintmax_t lineLen =
+            EVENT_BIN_PREFIX_LEN + Serial(0).size() + 1 + EVENT_HEX_DIGITS + 1;
         auto recorded = [&] {
             std::error_code ec;
             const uintmax_t size = fs::file_size(hexLog, ec);

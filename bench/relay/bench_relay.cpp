@@ -32,6 +32,9 @@
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
 #include "platform/Socket.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/DeviceCodes.h"
+#include "protocol/GuiFrame.h"
 #include "protocol/SysStatus.h"
 
 namespace fs = std::filesystem;
@@ -39,19 +42,19 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSerial = "BENCH-RELAY-0001";
-constexpr uint32_t kPkg = 3096;
+constexpr uint32_t kPkg = INBAND_PKG_SIZE;
+// The command header of a command-148 package: code, count (h - 2), data length, last flag.
+constexpr uint8_t kPkgHeadSize = 7;
 
 using Clock = std::chrono::steady_clock;
 
 // Raw rate: `count` package calls of 3096 data bytes (command 148, the last one flagged) straight
 // through the channel into the simulator. MiB/s of data.
 double RawRate(uint32_t count) {
-    std::vector<uint8_t> pkg(7 + kPkg, 0x3C);
-    pkg[0] = 148;
-    pkg[1] = 5;
-    pkg[2] = static_cast<uint8_t>(kPkg);
-    pkg[3] = static_cast<uint8_t>(kPkg >> 8);
-    pkg[4] = pkg[5] = 0;
+    std::vector<uint8_t> pkg(kPkgHeadSize + kPkg, 0x3C);
+    pkg[0] = INBAND_CMD_PKG_148;
+    pkg[1] = kPkgHeadSize - 2;
+    PutLe32(pkg.data() + 2, kPkg);
     auto t0 = Clock::now();
     for (uint32_t i = 0; i < count; ++i) {
         pkg[6] = i + 1 == count ? 1 : 0;
@@ -73,7 +76,7 @@ Upload UploadRate(const gui::Bytes& req, size_t bytes) {
     Upload u;
     gui::Bytes wire = gui::Frame(req);
     auto t0 = Clock::now();
-    plat::Socket s(plat::SockTcpConnect("127.0.0.1", 8922, 10000, nullptr, 0));
+    plat::Socket s(plat::SockTcpConnect("127.0.0.1", GUI_SERVER_PORT, 10000, nullptr, 0));
     if (!s.Valid()) return u;
     for (size_t off = 0; off < wire.size();) {
         int n = plat::SockSend(s.Get(), wire.data() + off,
@@ -90,7 +93,9 @@ Upload UploadRate(const gui::Bytes& req, size_t bytes) {
         reply.insert(reply.end(), buf, buf + n);
     }
     auto t2 = Clock::now();
-    if (reply.size() < 9 || reply[0] != 0x01 || reply[8] != 0x50) {
+    // The reply frame: its header, then the body with its status at byte 3.
+    const size_t status = GUI_HEADER_SIZE + 3;
+    if (reply.size() <= status || reply[0] != GUI_PHASE_HEADER || reply[status] != SYS_SUCCESS) {
         std::fprintf(stderr, "bench_relay: upload failed: %s\n", gui::Hex(reply).c_str());
         return u;
     }
@@ -137,7 +142,7 @@ int main(int argc, char** argv) {
     }
     gui::Endpoint probe;
     probe.timeoutMs = 500;
-    if (gui::Exchange(probe, gui::EchoRequest(5, "up?")).ok) {
+    if (gui::Exchange(probe, gui::EchoRequest(REQ_ECHO_AGENT_ALIVE, "up?")).ok) {
         std::fprintf(stderr, "bench_relay: an agent already serves port 8922; end it first\n");
         return 1;
     }
@@ -166,8 +171,11 @@ int main(int argc, char** argv) {
             break;
         }
         agent = bench::Spawn({root + "/pellomar"}, root, "/dev/null", root + "/agent.err");
-        if (!bench::WaitUntil([&] { return gui::Exchange(probe, gui::EchoRequest(5, "up?")).ok; },
-                              20)) {
+        if (!bench::WaitUntil(
+                [&] {
+                    return gui::Exchange(probe, gui::EchoRequest(REQ_ECHO_AGENT_ALIVE, "up?")).ok;
+                },
+                20)) {
             std::fprintf(stderr, "bench_relay: the agent did not start\n");
             break;
         }
@@ -180,11 +188,14 @@ int main(int argc, char** argv) {
             std::snprintf(e.cCtrlSN, sizeof e.cCtrlSN, "%s", kSerial);
         }
         const size_t bytes = mib << 20;
-        gui::Bytes head = {148, 5, 0, 0, 0, 0};
-        gui::Bytes req = gui::ControllerRequest(1, kSerial, head);
-        req.resize(req.size() + bytes);
+        // The request's command header: code, count, 4 bytes not used (the relay writes each
+        // package's length and last flag).
+        const gui::Bytes head = {INBAND_CMD_PKG_148, kPkgHeadSize - 2, 0, 0, 0, 0};
+        gui::Bytes req = gui::ControllerRequest(REQ_INBAND_COMMAND, kSerial, head);
+        const size_t dataAt = req.size();
+        req.resize(dataAt + bytes);
         for (size_t i = 0; i < bytes; ++i)
-            req[24 + i] = static_cast<uint8_t>(i * 131 + (i >> 12));
+            req[dataAt + i] = static_cast<uint8_t>(i * 131 + (i >> 12));
         const uint32_t rawCalls = static_cast<uint32_t>(std::min<size_t>(bytes / kPkg, 20000));
         std::vector<double> raw, up, relay, ratio;
         bool ok = true;

@@ -359,4 +359,186 @@ TEST(SimCommandLine, ControlCommandsAndConfigurationErrors) {
     EXPECT_NE(err.find("not valid JSON"), std::string::npos) << err;
 }
 
+// Every control command refuses a bad request with its own reason, and a refused request
+// changes nothing.
+TEST(SimControl, BadRequestsAreRefusedWithTheirReason) {
+    TempDir dir;
+    SimProcess sim;
+    ASSERT_TRUE(
+        sim.Start(dir.File("dev"), json{{"ports", {{{"port", 0}, {"units", {{{"unit", 0}}}}}}}}));
+    const std::string tooLong(66, 'a');
+    const struct {
+        json req;
+        const char* error;
+    } cases[] = {
+        {json::object(), "unknown command ''"},
+        {{{"cmd", "melt"}}, "unknown command 'melt'"},
+        {{{"cmd", "add-port"}}, "'port' is missing"},
+        {{{"cmd", "add-port"}, {"port", 64}}, "'port' out of range"},
+        {{{"cmd", "add-port"}, {"port", "0x"}}, "'port' is not a number"},
+        {{{"cmd", "add-port"}, {"port", 0}}, "the port exists"},
+        {{{"cmd", "remove-port"}, {"port", 5}}, "no port 5"},
+        {{{"cmd", "add-unit"}, {"port", 0}}, "a unit needs its 'unit' number (0 to 3)"},
+        {{{"cmd", "add-unit"}, {"port", 0}, {"unit", 0}}, "port 0 already has unit 0"},
+        {{{"cmd", "add-unit"}, {"port", 6}, {"unit", 0}, {"fields", 3}},
+         "'fields' must be an object"},
+        {{{"cmd", "add-unit"}, {"port", 6}, {"unit", 4}}, "'unit' out of range"},
+        {{{"cmd", "remove-unit"}, {"port", 0}}, "'unit' is missing"},
+        {{{"cmd", "remove-unit"}, {"port", 0}, {"unit", 2}}, "no unit 2"},
+        {{{"cmd", "inject-event"}, {"port", 0}, {"unit", 0}}, "give the event as 'hex' or 'name'"},
+        {{{"cmd", "inject-event"}, {"port", 0}, {"unit", 0}, {"name", "melt"}},
+         "unknown event name"},
+        {{{"cmd", "inject-event"}, {"port", 0}, {"unit", 0}, {"hex", tooLong}},
+         "an event is at most 32 bytes in hex"},
+        {{{"cmd", "inject-event"}, {"port", 0}, {"unit", 0}, {"hex", "01"}, {"count", 0}},
+         "'count' out of range"},
+        {{{"cmd", "clear-events"}, {"port", 9}, {"unit", 0}}, "no port 9"},
+        {{{"cmd", "fault"}, {"port", 0}, {"kind", "melt"}}, "unknown fault kind 'melt'"},
+        {{{"cmd", "fault"}, {"port", 0}, {"kind", "return-code"}, {"value", 0x10000}},
+         "an in-band error code has 16 bits"},
+        {{{"cmd", "fault"}, {"port", 0}, {"kind", "ioctl-fail"}, {"value", 0}},
+         "a failure needs a non-zero value"},
+        {{{"cmd", "fault"}, {"port", 0}, {"kind", "delay"}, {"match", "some"}},
+         "'match' is any, inband or event"},
+        {{{"cmd", "fault-clear"}, {"port", 9}}, "no port 9"},
+        {{{"cmd", "fault-clear"}, {"id", "x"}}, "'id' is not a number"},
+        {{{"cmd", "scenario"}, {"enabled", 1}}, "'enabled' is true or false"},
+        {{{"cmd", "scenario"}, {"min_interval_ms", 5}}, "'min_interval_ms' out of range"},
+    };
+    for (const auto& c : cases) {
+        const json reply = sim.Ctl(c.req);
+        EXPECT_EQ(reply, (json{{"ok", false}, {"error", c.error}})) << c.req.dump();
+    }
+    // The unit refused on a new port took the port with it.
+    EXPECT_EQ(sim.Ctl({{"cmd", "remove-port"}, {"port", 6}})["error"], "no port 6");
+    EXPECT_FALSE(FileExists(dir.File("dev/Scsi6")));
+    const json st = sim.Status();
+    EXPECT_EQ(st["ports"].size(), 1u);
+    EXPECT_EQ(st["ports"][0]["faults"], json::array());
+    EXPECT_EQ(st["ports"][0]["units"][0]["pending_events"], 0);
+}
+
+// What each command answers, and what it changes (sockets included).
+TEST(SimControl, CommandsAnswerAndTakeEffect) {
+    TempDir dir;
+    SimProcess sim;
+    ASSERT_TRUE(
+        sim.Start(dir.File("dev"), json{{"ports", {{{"port", 0}, {"units", {{{"unit", 0}}}}}}}}));
+    const json ok = {{"ok", true}};
+    EXPECT_EQ(sim.Ctl({{"cmd", "add-port"}, {"port", 5}}), ok);
+    EXPECT_TRUE(WaitFor([&] { return FileExists(dir.File("dev/Scsi5")); }));
+    EXPECT_EQ(sim.Ctl({{"cmd", "add-unit"}, {"port", 5}, {"unit", 3}}), ok);
+    EXPECT_EQ(
+        sim.Ctl({{"cmd", "inject-event"}, {"port", 5}, {"unit", 3}, {"hex", "01"}, {"count", 3}}),
+        (json{{"ok", true}, {"queued", 3}, {"pending_events", 3}}));
+    EXPECT_EQ(sim.UnitStatus(5, 3)["pending_events"], 3);
+    EXPECT_EQ(sim.Ctl({{"cmd", "clear-events"}, {"port", 5}, {"unit", 3}}), ok);
+    EXPECT_EQ(sim.UnitStatus(5, 3)["pending_events"], 0);
+    EXPECT_EQ(sim.Ctl({{"cmd", "remove-unit"}, {"port", 5}, {"unit", 3}}), ok);
+    EXPECT_TRUE(sim.UnitStatus(5, 3).is_null());
+
+    const json fault = sim.Ctl({{"cmd", "fault"}, {"port", 0}, {"kind", "refuse"}});
+    ASSERT_TRUE(fault.value("ok", false)) << fault.dump();
+    EXPECT_EQ(sim.Status()["ports"][0]["refusing"], true);
+    EXPECT_EQ(sim.Ctl({{"cmd", "fault-clear"}, {"id", fault["id"]}}),
+              (json{{"ok", true}, {"cleared", 1}}));
+    EXPECT_EQ(sim.Ctl({{"cmd", "fault-clear"}}), (json{{"ok", true}, {"cleared", 0}}));
+    EXPECT_EQ(sim.Status()["ports"][0]["refusing"], false);
+
+    EXPECT_EQ(sim.Ctl({{"cmd", "scenario"}, {"min_interval_ms", 300}, {"max_interval_ms", 200}}),
+              ok);
+    EXPECT_EQ(sim.Status()["scenario"],
+              (json{{"enabled", false}, {"min_interval_ms", 300}, {"max_interval_ms", 300}}));
+
+    EXPECT_EQ(sim.Ctl({{"cmd", "remove-port"}, {"port", 5}}), ok);
+    EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.File("dev/Scsi5")); }));
+}
+
+// `ctl` turns its words into the request: options into their fields, or a usage error.
+TEST(SimCommandLine, CtlWordsBecomeRequestsOrUsageErrors) {
+    TempDir dir;
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start(dir.File("dev"), json{{"ports", {{{"port", 1}}}}}));
+    const std::string bin = BinPath("pellomar-sim"), dev = dir.File("dev");
+    auto ctl = [&](std::vector<std::string> words, std::string* out, std::string* err) {
+        words.insert(words.begin(), {bin, "ctl", "--dir", dev});
+        return RunProgram(words, out, err);
+    };
+    std::string out, err;
+    const struct {
+        std::vector<std::string> words;
+        const char* error;
+    } bad[] = {
+        {{}, "no command"},
+        {{"melt"}, "unknown command 'melt'"},
+        {{"add-port"}, "port is missing"},
+        {{"add-unit", "1"}, "unit is missing"},
+        {{"remove-port", "x"}, "'x' is not a number"},
+        {{"fault", "1"}, "the fault kind is missing"},
+        {{"scenario", "maybe"}, "scenario on or off"},
+        {{"status", "x"}, "unexpected argument 'x'"},
+        {{"inject-event", "1", "0", "01", "02"}, "unexpected argument '02'"},
+        {{"remove-unit", "1", "0", "--page20-fails"}, "unit fields belong to add-unit"},
+        {{"add-unit", "1", "0", "--json", "[]"}, "--json needs a JSON object"},
+        {{"fault", "1", "delay", "--value"}, "--value needs a value"},
+        {{"status", "--melt", "1"}, "unknown option --melt"},
+        {{"fault", "1", "delay", "--count", "many"}, "'many' is not a number"},
+    };
+    for (const auto& c : bad) {
+        EXPECT_EQ(ctl(c.words, &out, &err), 2) << c.error;
+        EXPECT_EQ(err.rfind(std::string("pellomar-sim ctl: ") + c.error + "\nusage: ", 0), 0u)
+            << err;
+    }
+
+    ASSERT_EQ(ctl({"add-unit", "1", "3", "--page20-fails", "--json", "{\"ident95\": 4}",
+                   "--product-type", "0x7", "--fallback-serial", "FB-X", "--signature", "Vostrel",
+                   "--model", "M-1", "--firmware", "FW-1"},
+                  &out, &err),
+              0)
+        << err;
+    const json u = sim.UnitStatus(1, 3);
+    EXPECT_EQ(u["page20_fails"], true);
+    EXPECT_EQ(u["product_type"], 7);
+    EXPECT_EQ(u["signature"], "Vostrel");
+    const std::string ident = u["identify"];
+    EXPECT_EQ(ident.substr(2 * 95, 2), "04");
+    EXPECT_EQ(ident.substr(2 * 16, 6), "4d2d31");     // model "M-1"
+    EXPECT_EQ(ident.substr(2 * 32, 8), "46422d58");   // fallback serial "FB-X"
+    EXPECT_EQ(ident.substr(2 * 112, 8), "46572d31");  // firmware "FW-1"
+
+    ASSERT_EQ(ctl({"fault", "1", "delay", "--value", "7", "--unit", "3", "--cmd", "9", "--match",
+                   "inband", "--count", "2"},
+                  &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(sim.Status()["ports"][0]["faults"][0], (json{{"id", 1},
+                                                           {"kind", "delay"},
+                                                           {"unit", 3},
+                                                           {"inband_cmd", 9},
+                                                           {"match", "inband"},
+                                                           {"value", 7},
+                                                           {"remaining", 2}}));
+    EXPECT_EQ(ctl({"fault-clear", "1", "--id", "1"}, &out, &err), 0) << err;
+    EXPECT_EQ(json::parse(out, nullptr, false), (json{{"ok", true}, {"cleared", 1}}));
+    ASSERT_EQ(ctl({"inject-event", "1", "3", "--name", "disk-online", "--a", "2", "--b", "6"}, &out,
+                  &err),
+              0)
+        << err;
+    EXPECT_EQ(sim.UnitStatus(1, 3)["pending_events"], 1);
+    EXPECT_EQ(ctl({"scenario", "off", "--min", "100", "--max", "200"}, &out, &err), 0) << err;
+    EXPECT_EQ(sim.Status()["scenario"],
+              (json{{"enabled", false}, {"min_interval_ms", 100}, {"max_interval_ms", 200}}));
+
+    // The usage text, asked for either way, names every control command.
+    std::string help;
+    EXPECT_EQ(RunProgram({bin, "--help"}, &help, &err), 0);
+    EXPECT_EQ(RunProgram({bin, "ctl", "--help"}, &out, &err), 2);
+    EXPECT_EQ(err, help);
+    for (const char* name : {"status", "add-port", "remove-port", "add-unit", "remove-unit",
+                             "inject-event", "clear-events", "fault", "fault-clear", "scenario"})
+        EXPECT_TRUE(help.find(std::string(" ") + name + " ") != std::string::npos ||
+                    help.find(std::string(" ") + name + "\n") != std::string::npos)
+            << name;
+}
+
 }  // namespace

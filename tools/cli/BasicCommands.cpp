@@ -2,11 +2,13 @@
 #include <cstdio>
 
 #include "CliCommands.h"
+#include "protocol/GuiFrame.h"
 
 namespace {
 
 int RunEchoType(const CliContext& ctx, int8_t type, const char* name) {
-    if (ctx.args.size() != (type == 4 ? 1u : 0u) && !(type == 5 && ctx.args.size() <= 1))
+    if (ctx.args.size() != (type == REQ_NET_ECHO_TEST ? 1u : 0u) &&
+        !(type == REQ_ECHO_AGENT_ALIVE && ctx.args.size() <= 1))
         return CliUsage(name);
     std::string text = ctx.args.empty() ? std::string() : ctx.args[0];
     gui::Bytes req = gui::EchoRequest(type, text);
@@ -17,7 +19,7 @@ int RunEchoType(const CliContext& ctx, int8_t type, const char* name) {
         if (gui::IsFailureReply(r.body, &st)) return CliFail("failure reply, status 0x%02x", st);
         return CliFail("the reply differs from the request: %s", gui::Hex(r.body).c_str());
     }
-    if (type == 4) {
+    if (type == REQ_NET_ECHO_TEST) {
         std::printf("%s\n", text.c_str());
     } else {
         std::printf("agent at %s:%u is alive\n", ctx.ep.host.c_str(),
@@ -27,10 +29,10 @@ int RunEchoType(const CliContext& ctx, int8_t type, const char* name) {
 }
 
 int RunEcho(const CliContext& ctx) {
-    return RunEchoType(ctx, 4, "echo");
+    return RunEchoType(ctx, REQ_NET_ECHO_TEST, "echo");
 }
 int RunAlive(const CliContext& ctx) {
-    return RunEchoType(ctx, 5, "alive");
+    return RunEchoType(ctx, REQ_ECHO_AGENT_ALIVE, "alive");
 }
 
 int RunRaw(const CliContext& ctx) {

@@ -11,6 +11,7 @@
 #include "controller/CtlrDefs.h"
 #include "mail/MailConfig.h"
 #include "protocol/ConfigCodes.h"
+#include "protocol/GuiFrame.h"
 #include "protocol/SysStatus.h"
 
 namespace {
@@ -36,7 +37,7 @@ const char* StatusMeaning(uint8_t status) {
 }
 
 // One configuration request. True when the agent answered with a reply of this code, its
-// status 0x50 and at least `minLen` bytes; otherwise prints why (a failure reply with its
+// status SYS_SUCCESS and at least `minLen` bytes; otherwise prints why (a failure reply with its
 // meaning) and returns false.
 bool ConfigExchange(const CliContext& ctx, int8_t code, const gui::Bytes& data, size_t minLen,
                     gui::Reply* r) {
@@ -48,8 +49,8 @@ bool ConfigExchange(const CliContext& ctx, int8_t code, const gui::Bytes& data, 
                 StatusMeaning(status));
         return false;
     }
-    if (b.size() < minLen || b.size() < 4 || b[1] != 0x02 || b[2] != static_cast<uint8_t>(code) ||
-        b[3] != SYS_SUCCESS) {
+    if (b.size() < minLen || b.size() <= CFG_OFF_STATUS || b[REQ_OFF_TYPE] != REQ_SERVER_CONFIG ||
+        b[CFG_OFF_CODE] != static_cast<uint8_t>(code) || b[CFG_OFF_STATUS] != SYS_SUCCESS) {
         CliFail("unexpected reply to configuration code %d: %s", code, gui::Hex(b).c_str());
         return false;
     }
@@ -159,8 +160,8 @@ bool ParseDescription(const std::string& text, CtlrDescription* d) {
 int RunControllers(const CliContext& ctx) {
     if (!ctx.args.empty()) return CliUsage("controllers");
     gui::Reply r;
-    if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_COUNT, {}, 5, &r)) return CLI_FAIL;
-    const unsigned count = r.body[4];
+    if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_COUNT, {}, CFG_OFF_BYTE4 + 1, &r)) return CLI_FAIL;
+    const unsigned count = r.body[CFG_OFF_BYTE4];
     std::printf("%u controller%s\n", count, count == 1 ? "" : "s");
     if (count == 0) return CLI_OK;
 
@@ -180,11 +181,12 @@ int RunControllers(const CliContext& ctx) {
             rows.push_back(row);
             continue;
         }
-        if (gui::IsFailureReply(sn.body, &status) || sn.body.size() < 23 ||
-            sn.body[3] != SYS_SUCCESS)
+        if (gui::IsFailureReply(sn.body, &status) ||
+            sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 ||
+            sn.body[CFG_OFF_STATUS] != SYS_SUCCESS)
             return CliFail("unexpected reply to configuration code 4: %s",
                            gui::Hex(sn.body).c_str());
-        row.push_back(CText(sn.body.data() + 4, CTLR_SN_SIZE - 1));
+        row.push_back(CText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1));
 
         if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, no}, CFG_CTRL_INFO_REPLY_SIZE, &r))
             return CLI_FAIL;
@@ -408,8 +410,9 @@ int RunClearEvents(const CliContext& ctx) {
     for (uint8_t n = 0; n < MAX_CTLR_NUM && found < 0; ++n) {
         gui::Reply r;
         if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, n}), &r)) return CLI_FAIL;
-        if (r.body.size() >= 4 + CTLR_SN_COMPARE && r.body[3] == SYS_SUCCESS &&
-            std::equal(sn.begin(), sn.end(), r.body.begin() + 4))
+        if (r.body.size() >= CFG_OFF_BYTE4 + CTLR_SN_COMPARE &&
+            r.body[CFG_OFF_STATUS] == SYS_SUCCESS &&
+            std::equal(sn.begin(), sn.end(), r.body.begin() + CFG_OFF_BYTE4))
             found = n;
     }
     if (found < 0)

@@ -20,8 +20,8 @@
 namespace {
 
 bool CheckSerial(const std::string& sn) {
-    if (sn.empty() || sn.size() > 16) {
-        CliFail("a serial number has 1 to 16 characters: '%s'", sn.c_str());
+    if (sn.empty() || sn.size() > REQ_SN_SIZE) {
+        CliFail("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
         return false;
     }
     return true;
@@ -130,10 +130,12 @@ HistoryEntry ParseEntry(const uint8_t* entry) {
     HistoryEntry h{};
     const std::string prefix(reinterpret_cast<const char*>(entry),
                              strnlen(reinterpret_cast<const char*>(entry), EVENT_LIST_PREFIX_LEN));
-    if (prefix.size() > 18 && prefix[8] == '-' && prefix[17] == '\\') {
+    // A recorded line: "MM/DD/YY-HH:MM:SS" and a backslash, the serial number, a backslash.
+    const size_t sn = EVENT_BIN_PREFIX_LEN;
+    if (prefix.size() > sn && prefix[8] == '-' && prefix[sn - 1] == '\\') {
         h.when = prefix.substr(0, 8) + " " + prefix.substr(9, 8);
-        const size_t end = prefix.find('\\', 18);
-        h.serial = prefix.substr(18, end == std::string::npos ? std::string::npos : end - 18);
+        const size_t end = prefix.find('\\', sn);
+        h.serial = prefix.substr(sn, end == std::string::npos ? std::string::npos : end - sn);
     } else {
         h.when = prefix;
     }

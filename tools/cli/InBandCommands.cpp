@@ -9,15 +9,16 @@
 
 #include "CliCommands.h"
 #include "common/Crc32.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/DeviceCodes.h"
 #include "protocol/GuiFrame.h"
+#include "protocol/SysStatus.h"
 
 namespace {
 
-constexpr uint32_t kPkgSize = 3096;
-
 bool CheckSerial(const std::string& sn) {
-    if (sn.empty() || sn.size() > 16) {
-        CliFail("a serial number has 1 to 16 characters: '%s'", sn.c_str());
+    if (sn.empty() || sn.size() > REQ_SN_SIZE) {
+        CliFail("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
         return false;
     }
     return true;
@@ -27,12 +28,13 @@ bool CheckSerial(const std::string& sn) {
 bool ReportFailure(const gui::Bytes& body) {
     uint8_t status = 0;
     if (!gui::IsFailureReply(body, &status)) return false;
-    if (body.size() == 6) {
-        unsigned code = static_cast<unsigned>(body[4] | body[5] << 8);
+    if (body.size() == 6) {  // the status, then the controller's in-band error code
+        unsigned code = GetLe16(body.data() + 4);
         CliFail("failure reply: status 0x%02x, in-band error code 0x%04x", status, code);
     } else {
-        CliFail("failure reply: status 0x%02x%s", status,
-                status == 0x25 ? " (no live controller has that serial number)" : "");
+        CliFail(
+            "failure reply: status 0x%02x%s", status,
+            status == SYSFAIL_CTLR_NOT_FOUND ? " (no live controller has that serial number)" : "");
     }
     return true;
 }
@@ -47,11 +49,12 @@ int RunInBand(const CliContext& ctx) {
     if (!gui::ParseHex(hex, &cmd) || cmd.empty())
         return CliFail("'%s' is not a hexadecimal byte string", hex.c_str());
     gui::Reply r;
-    if (!CliExchange(ctx, gui::ControllerRequest(1, ctx.args[0], cmd), &r)) return CLI_FAIL;
+    if (!CliExchange(ctx, gui::ControllerRequest(REQ_INBAND_COMMAND, ctx.args[0], cmd), &r))
+        return CLI_FAIL;
     if (ReportFailure(r.body)) return CLI_FAIL;
-    if (r.body.size() < 5) return CliFail("short reply: %s", gui::Hex(r.body).c_str());
-    // The answer: everything after the 5-byte reply header.
-    std::printf("%s\n", gui::Hex(r.body, 5).c_str());
+    if (r.body.size() < REP_OFF_ANSWER) return CliFail("short reply: %s", gui::Hex(r.body).c_str());
+    // The answer: everything after the reply header.
+    std::printf("%s\n", gui::Hex(r.body, REP_OFF_ANSWER).c_str());
     return CLI_OK;
 }
 
@@ -65,14 +68,14 @@ bool ParseByte(const std::string& s, int lo, int hi, int* out) {
 
 int RunUpload(const CliContext& ctx) {
     std::vector<std::string> pos;
-    int cmd = 148, sub = 0, arg = 0;
+    int cmd = INBAND_CMD_PKG_148, sub = 0, arg = 0;
     bool subGiven = false, argGiven = false;
     for (size_t i = 0; i < ctx.args.size(); ++i) {
         const std::string& a = ctx.args[i];
         if (a == "--cmd" || a == "--sub" || a == "--arg") {
             if (i + 1 >= ctx.args.size()) return CliUsage("upload");
             const std::string& v = ctx.args[++i];
-            bool ok = a == "--cmd"   ? ParseByte(v, 148, 150, &cmd)
+            bool ok = a == "--cmd"   ? ParseByte(v, INBAND_CMD_PKG_148, INBAND_CMD_PKG_150, &cmd)
                       : a == "--sub" ? (subGiven = true, ParseByte(v, 0, 1, &sub))
                                      : (argGiven = true, ParseByte(v, 0, 255, &arg));
             if (!ok) {
@@ -85,7 +88,8 @@ int RunUpload(const CliContext& ctx) {
     }
     if (pos.size() != 2) return CliUsage("upload");
     if (!CheckSerial(pos[0])) return CLI_USAGE;
-    if ((subGiven && cmd != 150) || (argGiven && (cmd != 150 || sub != 1))) {
+    if ((subGiven && cmd != INBAND_CMD_PKG_150) ||
+        (argGiven && (cmd != INBAND_CMD_PKG_150 || sub != 1))) {
         std::fprintf(stderr, "pellomar-cli: --sub belongs to --cmd 150, --arg to --sub 1\n");
         return CliUsage("upload");
     }
@@ -97,10 +101,10 @@ int RunUpload(const CliContext& ctx) {
 
     // The command header of the request: code, count, 4 bytes not used, [sub], [arg].
     gui::Bytes head = {static_cast<uint8_t>(cmd), 0, 0, 0, 0, 0};
-    if (cmd == 150) head.push_back(static_cast<uint8_t>(sub));
-    if (cmd == 150 && sub == 1) head.push_back(static_cast<uint8_t>(arg));
+    if (cmd == INBAND_CMD_PKG_150) head.push_back(static_cast<uint8_t>(sub));
+    if (cmd == INBAND_CMD_PKG_150 && sub == 1) head.push_back(static_cast<uint8_t>(arg));
     head[1] = static_cast<uint8_t>(head.size() - 1);  // h - 2; the agent rewrites it anyway
-    const uint64_t bodyLen = 18 + head.size() + data.size();
+    const uint64_t bodyLen = REQ_OFF_DATA + head.size() + data.size();
     if (bodyLen > GUI_MAX_REQUEST_SIZE)
         return CliFail("%s is too large: the agent takes requests of at most %u bytes",
                        pos[1].c_str(), GUI_MAX_REQUEST_SIZE);
@@ -109,7 +113,7 @@ int RunUpload(const CliContext& ctx) {
                      "pellomar-cli: note: the agent takes package commands only in requests of "
                      "%u bytes or more (this one has %llu)\n",
                      GUI_INLINE_BUF_SIZE, static_cast<unsigned long long>(bodyLen));
-    gui::Bytes req = gui::ControllerRequest(1, pos[0], head);
+    gui::Bytes req = gui::ControllerRequest(REQ_INBAND_COMMAND, pos[0], head);
     req.insert(req.end(), data.begin(), data.end());
 
     CliContext big = ctx;
@@ -121,9 +125,9 @@ int RunUpload(const CliContext& ctx) {
     if (!CliExchange(big, req, &r)) return CLI_FAIL;
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (ReportFailure(r.body)) return CLI_FAIL;
-    if (r.body.size() != 5 + head.size() + 1 || r.body[3] != 0x50)
+    if (r.body.size() != REP_OFF_ANSWER + head.size() + 1 || r.body[3] != SYS_SUCCESS)
         return CliFail("unexpected reply: %s", gui::Hex(r.body).c_str());
-    const uint64_t packages = (data.size() + kPkgSize - 1) / kPkgSize;
+    const uint64_t packages = (data.size() + INBAND_PKG_SIZE - 1) / INBAND_PKG_SIZE;
     std::printf(
         "uploaded %llu bytes with command %d in %llu packages, crc32 0x%08x, %.3f s (%.1f MiB/s)\n",
         static_cast<unsigned long long>(data.size()), cmd,

@@ -37,10 +37,13 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/GuiFrame.h"
+
 namespace disc {
 
-constexpr uint16_t DISC_UDP_PORT = 8922;        // where responders listen
-constexpr uint16_t DISC_AGENT_TCP_PORT = 8922;  // the agent's GUI port, told in every answer
+// Responders listen on the agent's port number, in UDP; every answer tells the agent's TCP port.
+constexpr uint16_t DISC_UDP_PORT = GUI_SERVER_PORT;
+constexpr uint16_t DISC_AGENT_TCP_PORT = GUI_SERVER_PORT;
 constexpr char DISC_DEFAULT_KEY[] = "KELDRAN";  // the key the agent starts its responder with
 
 constexpr uint8_t DISC_MAGIC[4] = {'P', 'L', 'D', 'S'};

@@ -13,7 +13,7 @@ namespace sim {
 namespace {
 
 void SetReturnCode(uint8_t* block, uint32_t rc) {
-    PutLe32(block + 20, rc);
+    PutLe32(block + kOffReturnCode, rc);
 }
 // A refusal: the in-band error code in the upper 16 bits, 1 in the lower.
 uint32_t ErrorReturnCode(uint16_t code) {
@@ -67,7 +67,11 @@ bool GetString(const json& o, const char* key, size_t max, std::string* out, std
     return true;
 }
 
-using Event = std::array<uint8_t, 32>;
+constexpr size_t kEventBytes = std::tuple_size_v<Event>;
+
+bool IsPackageCommand(uint8_t code) {
+    return code == INBAND_CMD_PKG_148 || code == INBAND_CMD_PKG_149 || code == INBAND_CMD_PKG_150;
+}
 
 Event MakeEvent(std::initializer_list<uint8_t> bytes) {
     Event e{};
@@ -232,7 +236,7 @@ bool SimDevice::AddUnitLocked(int portNo, const json& j, std::string* err) {
         }
         for (const json& e : j.at("events")) {
             std::vector<uint8_t> b;
-            if (!e.is_string() || !hex::Parse(e.get<std::string>(), &b) || b.size() > 32) {
+            if (!e.is_string() || !hex::Parse(e.get<std::string>(), &b) || b.size() > kEventBytes) {
                 *err = "an event is at most 32 bytes in hex";
                 return false;
             }
@@ -363,22 +367,23 @@ Answer SimDevice::Handle(int portNo, uint8_t* block, uint32_t n) {
         return a;
     }
     Port& port = pit->second;
-    if (n < kHeaderSize || GetLe32(block) != kHeaderSize ||
-        std::memcmp(block + 4, "babecafe", 8) != 0 || GetLe32(block + 24) > kDataSize) {
+    if (n < SRB_HEADER_SIZE || GetLe32(block + kOffHeaderLength) != SRB_HEADER_SIZE ||
+        std::memcmp(block + kOffSignature, SRB_SIGNATURE, 8) != 0 ||
+        GetLe32(block + kOffLength) > SRB_DATA_SIZE) {
         a.result = kResultInvalid;
         return a;
     }
-    const uint32_t code = GetLe32(block + 16);
-    const uint32_t length = GetLe32(block + 24);
-    uint8_t* data = block + kHeaderSize;
+    const uint32_t code = GetLe32(block + kOffControlCode);
+    const uint32_t length = GetLe32(block + kOffLength);
+    uint8_t* data = block + SRB_HEADER_SIZE;
     bool isEvent = false;
     int unitNo = -1;
     for (int i = 0; i < kUnitsPerPort; ++i)
-        if (code == kCodeEvent[i]) {
+        if (code == kEventCodeOfUnit[i]) {
             isEvent = true;
             unitNo = i;
         }
-    if (!isEvent && code != kCodeInband) {
+    if (!isEvent && code != IOCTL_DTR_INBAND_COMMAND) {
         a.result = kResultInvalid;
         return a;
     }
@@ -399,7 +404,7 @@ Answer SimDevice::Handle(int portNo, uint8_t* block, uint32_t n) {
             a.delayMs = hit.value;
         } else {
             // The request does not reach the firmware: a transfer it belonged to is cut short.
-            if (!isEvent && (data[0] == 148 || data[0] == 149 || data[0] == 150))
+            if (!isEvent && IsPackageCommand(data[0]))
                 FinishTransfer(u, "cut short by an injected " + hit.kind);
             if (hit.kind == "ioctl-fail") {
                 a.result = hit.value;
@@ -410,7 +415,7 @@ Answer SimDevice::Handle(int portNo, uint8_t* block, uint32_t n) {
                 a.close = Answer::Close::NoReply;
             } else if (hit.kind == "close-mid-reply") {
                 a.close = Answer::Close::MidReply;
-                a.n2 = kHeaderSize + 64;
+                a.n2 = SRB_HEADER_SIZE + 64;
             }
             return a;
         }
@@ -422,18 +427,19 @@ Answer SimDevice::Handle(int portNo, uint8_t* block, uint32_t n) {
             SetReturnCode(block, 0);
             return a;
         }
-        std::memcpy(data, u.events.front().data(), 32);
+        const Event& e = u.events.front();
+        std::memcpy(data, e.data(), e.size());
+        a.n2 = SRB_HEADER_SIZE + static_cast<uint32_t>(e.size());
         u.events.pop_front();
         ++u.eventsDelivered;
         SetReturnCode(block, 1);
-        a.n2 = kHeaderSize + 32;
         return a;
     }
     ++u.inbandCalls;
     u.commands.push_back(CommandRecord{data[0], data[1], length});
     while (u.commands.size() > kKeptCommands)
         u.commands.pop_front();
-    if (data[0] == 148 || data[0] == 149 || data[0] == 150)
+    if (IsPackageCommand(data[0]))
         HandlePackage(u, block, length, a);
     else
         HandleInband(u, block, length, a);
@@ -441,13 +447,13 @@ Answer SimDevice::Handle(int portNo, uint8_t* block, uint32_t n) {
 }
 
 void SimDevice::HandleInband(Unit& u, uint8_t* block, uint32_t length, Answer& a) {
-    uint8_t* data = block + kHeaderSize;
+    uint8_t* data = block + SRB_HEADER_SIZE;
     const uint8_t code = data[0];
     const uint32_t count = data[1] & 0x1F;  // without the unit bits
     const uint32_t hl = count + 2;
     SetReturnCode(block, 0);
     switch (code) {
-        case 1: {  // identify: the command's 3 bytes, then the page
+        case INBAND_CMD_IDENTIFY: {  // the command's 3 bytes, then the page
             const uint8_t page = data[2];
             std::array<uint8_t, 3> head = {data[0], data[1], data[2]};
             std::memset(data, 0, 515);
@@ -464,31 +470,31 @@ void SimDevice::HandleInband(Unit& u, uint8_t* block, uint32_t length, Answer& a
                 SetReturnCode(block, ErrorReturnCode(kErrBadPage));
                 return;
             }
-            a.n2 = kHeaderSize + 515;
+            a.n2 = SRB_HEADER_SIZE + 515;
             return;
         }
-        case 178: {  // a 512-byte data page after the command header
+        case INBAND_CMD_GET_PAGE: {  // a 512-byte data page after the command header
             const uint8_t param = count > 0 ? data[2] : 0;
             for (uint32_t i = 0; i < 512; ++i)
                 data[hl + i] = static_cast<uint8_t>(i * 7 + param + u.ident[352]);
-            a.n2 = kHeaderSize + hl + 512;
+            a.n2 = SRB_HEADER_SIZE + hl + 512;
             return;
         }
-        case 168:  // 7 information bytes after the command header
+        case INBAND_CMD_GET_INFO:  // 7 information bytes after the command header
             std::memcpy(data + hl, u.info.data(), u.info.size());
-            a.n2 = kHeaderSize + hl + 7;
+            a.n2 = SRB_HEADER_SIZE + hl + static_cast<uint32_t>(u.info.size());
             return;
-        case 202:  // echo: the command as it came
-            a.n2 = kHeaderSize + length;
+        case INBAND_CMD_ECHO:  // the command as it came
+            a.n2 = SRB_HEADER_SIZE + length;
             return;
         default:  // accepted, no data
-            a.n2 = kHeaderSize;
+            a.n2 = SRB_HEADER_SIZE;
             return;
     }
 }
 
 void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& a) {
-    uint8_t* pkg = block + kHeaderSize;
+    uint8_t* pkg = block + SRB_HEADER_SIZE;
     const uint8_t code = pkg[0];
     ++u.packages;
     const auto now = std::chrono::steady_clock::now();
@@ -501,11 +507,11 @@ void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& 
         }
         FinishTransfer(u, why);
         SetReturnCode(block, ErrorReturnCode(err));
-        a.n2 = kHeaderSize;
+        a.n2 = SRB_HEADER_SIZE;
     };
     uint32_t h = 7;
     uint8_t sub = 0, arg = 0;
-    if (code == 150) {
+    if (code == INBAND_CMD_PKG_150) {
         sub = pkg[7];
         if (sub > 1) return refuse(kErrPkgSub, "bad sub-command " + std::to_string(sub));
         h = sub == 0 ? 8 : 9;
@@ -514,13 +520,14 @@ void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& 
     if ((pkg[1] & 0x1F) != h - 2) return refuse(kErrPkgCount, "bad count byte");
     const uint32_t n = GetLe32(pkg + 2);
     const uint8_t last = pkg[6];
-    if (n > kPkgSize || length != h + n)
+    if (n > INBAND_PKG_SIZE || length != h + n)
         return refuse(kErrPkgLength, "package length " + std::to_string(n) + " with Length " +
                                          std::to_string(length));
     if (last > 1) return refuse(kErrPkgFlag, "bad last-package flag");
     if (u.current && (u.current->cmd != code || u.current->sub != sub || u.current->arg != arg))
         return refuse(kErrPkgMixed, "a package of another transfer arrived");
-    if (!last && n != kPkgSize) return refuse(kErrPkgShort, "short package not flagged last");
+    if (!last && n != INBAND_PKG_SIZE)
+        return refuse(kErrPkgShort, "short package not flagged last");
     if (!u.current) {
         u.current = Transfer{};
         u.current->cmd = code;
@@ -533,13 +540,13 @@ void SimDevice::HandlePackage(Unit& u, uint8_t* block, uint32_t length, Answer& 
     u.current->answeredAt = now + std::chrono::milliseconds(a.delayMs);
     // An answer delayed past the request's own time-out never reaches the sender, which then
     // gives the transfer up.
-    const uint64_t timeoutMs = uint64_t{GetLe32(block + 12)} * 1000;
+    const uint64_t timeoutMs = uint64_t{GetLe32(block + kOffTimeout)} * 1000;
     if (a.delayMs > timeoutMs)
         FinishTransfer(u, "cut short: the answer is delayed past the request's time-out");
     else if (last)
         FinishTransfer(u, "");
     SetReturnCode(block, 0);
-    a.n2 = kHeaderSize;
+    a.n2 = SRB_HEADER_SIZE;
 }
 
 bool SimDevice::ScenarioEnabled() {
@@ -658,186 +665,277 @@ json SimDevice::StatusLocked() {
             {"ports", ports}};
 }
 
-json SimDevice::Control(const json& req) {
-    struct Change {
+// One control request, carried out with the model's lock held: each command of the control
+// protocol is a handler, looked up by name. Port changes are collected and announced by
+// Control() once the lock is released.
+class SimDevice::ControlCall {
+  public:
+    struct PortChange {
         int port;
         bool exists, refusing;
     };
-    std::vector<Change> changes;
+
+    ControlCall(SimDevice& dev, const json& req) : dev_(dev), req_(req) {}
+
+    json Run();
+    const std::vector<PortChange>& Changes() const { return changes_; }
+
+  private:
+    struct Command {
+        const char* name;
+        json (ControlCall::*handler)();
+    };
+    static const Command kCommands[];
+
+    json Status();
+    json AddPort();
+    json RemovePort();
+    json AddUnit();
+    json RemoveUnit();
+    json InjectEvent();
+    json ClearEvents();
+    json AddFault();
+    json ClearFaults();
+    json Scenario();
+
+    static json Ok() { return json{{"ok", true}}; }
+    static json Fail(const std::string& why) { return json{{"ok", false}, {"error", why}}; }
+    // An optional integer field of the request; false with the reason in err_.
+    bool Int(const char* key, long lo, long hi, long* out) {
+        return GetInt(req_, key, lo, hi, out, &err_);
+    }
+    // The request's 'port' (0 to 63); false with the reason in err_.
+    bool PortNumber(int* port);
+    // The port the request names, which must exist; nullptr with the reason in err_.
+    Port* ExistingPort(int* port);
+    // The unit of `p` the request names, which must exist; nullptr with the reason in err_.
+    Unit* ExistingUnit(Port& p, int* unit);
+    Unit* ExistingUnit() {
+        int port = -1, unit = -1;
+        Port* p = ExistingPort(&port);
+        return p != nullptr ? ExistingUnit(*p, &unit) : nullptr;
+    }
+
+    SimDevice& dev_;
+    const json& req_;
+    std::string err_;
+    std::vector<PortChange> changes_;
+};
+
+const SimDevice::ControlCall::Command SimDevice::ControlCall::kCommands[] = {
+    {"status", &ControlCall::Status},
+    {"add-port", &ControlCall::AddPort},
+    {"remove-port", &ControlCall::RemovePort},
+    {"add-unit", &ControlCall::AddUnit},
+    {"remove-unit", &ControlCall::RemoveUnit},
+    {"inject-event", &ControlCall::InjectEvent},
+    {"clear-events", &ControlCall::ClearEvents},
+    {"fault", &ControlCall::AddFault},
+    {"fault-clear", &ControlCall::ClearFaults},
+    {"scenario", &ControlCall::Scenario},
+};
+
+json SimDevice::ControlCall::Run() {
+    const std::string cmd = req_.is_object() && req_.contains("cmd") && req_.at("cmd").is_string()
+                                ? req_.at("cmd").get<std::string>()
+                                : "";
+    for (const Command& c : kCommands)
+        if (cmd == c.name) return (this->*c.handler)();
+    return Fail("unknown command '" + cmd + "'");
+}
+
+bool SimDevice::ControlCall::PortNumber(int* port) {
+    if (!req_.contains("port")) {
+        err_ = "'port' is missing";
+        return false;
+    }
+    long n = -1;
+    if (!Int("port", 0, kMaxPorts - 1, &n)) return false;
+    *port = static_cast<int>(n);
+    return true;
+}
+
+Port* SimDevice::ControlCall::ExistingPort(int* port) {
+    if (!PortNumber(port)) return nullptr;
+    auto it = dev_.ports_.find(*port);
+    if (it == dev_.ports_.end()) {
+        err_ = "no port " + std::to_string(*port);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+Unit* SimDevice::ControlCall::ExistingUnit(Port& p, int* unit) {
+    if (!req_.contains("unit")) {
+        err_ = "'unit' is missing";
+        return nullptr;
+    }
+    long n = -1;
+    if (!Int("unit", 0, kUnitsPerPort - 1, &n)) return nullptr;
+    *unit = static_cast<int>(n);
+    if (!p.units[*unit]) {
+        err_ = "no unit " + std::to_string(*unit);
+        return nullptr;
+    }
+    return &*p.units[*unit];
+}
+
+json SimDevice::ControlCall::Status() {
+    return dev_.StatusLocked();
+}
+
+json SimDevice::ControlCall::AddPort() {
+    int port = -1;
+    if (!PortNumber(&port)) return Fail(err_);
+    if (!dev_.ports_.try_emplace(port).second) return Fail("the port exists");
+    changes_.push_back({port, true, false});
+    return Ok();
+}
+
+json SimDevice::ControlCall::RemovePort() {
+    int port = -1;
+    if (ExistingPort(&port) == nullptr) return Fail(err_);
+    dev_.ports_.erase(port);
+    changes_.push_back({port, false, false});
+    return Ok();
+}
+
+json SimDevice::ControlCall::AddUnit() {
+    int port = -1;
+    if (!PortNumber(&port)) return Fail(err_);
+    const bool isNew = dev_.ports_.count(port) == 0;
+    json fields = req_.contains("fields") ? req_.at("fields") : json::object();
+    if (!fields.is_object()) return Fail("'fields' must be an object");
+    if (req_.contains("unit")) fields["unit"] = req_.at("unit");
+    if (!dev_.AddUnitLocked(port, fields, &err_)) {
+        if (isNew) dev_.ports_.erase(port);
+        return Fail(err_);
+    }
+    if (isNew) changes_.push_back({port, true, false});
+    return Ok();
+}
+
+json SimDevice::ControlCall::RemoveUnit() {
+    int port = -1, unit = -1;
+    Port* p = ExistingPort(&port);
+    if (p == nullptr || ExistingUnit(*p, &unit) == nullptr) return Fail(err_);
+    p->units[unit].reset();
+    return Ok();
+}
+
+json SimDevice::ControlCall::InjectEvent() {
+    Unit* u = ExistingUnit();
+    if (u == nullptr) return Fail(err_);
+    long count = 1;
+    if (!Int("count", 1, 100000, &count)) return Fail(err_);
+    Event ev{};
+    if (req_.contains("name") && req_.at("name").is_string()) {
+        long a = 0, b = 0;
+        if (!Int("a", 0, 255, &a) || !Int("b", 0, 255, &b)) return Fail(err_);
+        if (!NamedEvent(req_.at("name").get<std::string>(), static_cast<uint8_t>(a),
+                        static_cast<uint8_t>(b), &ev))
+            return Fail("unknown event name");
+    } else if (req_.contains("hex") && req_.at("hex").is_string()) {
+        std::vector<uint8_t> b;
+        if (!hex::Parse(req_.at("hex").get<std::string>(), &b) || b.size() > kEventBytes)
+            return Fail("an event is at most 32 bytes in hex");
+        std::copy(b.begin(), b.end(), ev.begin());
+    } else {
+        return Fail("give the event as 'hex' or 'name'");
+    }
+    long added = 0;
+    for (; added < count && u->events.size() < dev_.maxEvents_; ++added)
+        u->events.push_back(ev);
+    return {{"ok", true}, {"queued", added}, {"pending_events", u->events.size()}};
+}
+
+json SimDevice::ControlCall::ClearEvents() {
+    Unit* u = ExistingUnit();
+    if (u == nullptr) return Fail(err_);
+    u->events.clear();
+    return Ok();
+}
+
+json SimDevice::ControlCall::AddFault() {
+    int port = -1;
+    Port* p = ExistingPort(&port);
+    if (p == nullptr) return Fail(err_);
+    Fault f;
+    f.kind = req_.contains("kind") && req_.at("kind").is_string()
+                 ? req_.at("kind").get<std::string>()
+                 : "";
+    static const char* const kinds[] = {"return-code",    "ioctl-fail",      "delay",
+                                        "close-no-reply", "close-mid-reply", "refuse"};
+    if (std::none_of(std::begin(kinds), std::end(kinds),
+                     [&](const char* k) { return f.kind == k; }))
+        return Fail("unknown fault kind '" + f.kind + "'");
+    long value = f.kind == "ioctl-fail" ? 5 : f.kind == "return-code" ? 0x42 : 0;
+    long unit = -1, cmd = -1, count = 0;
+    if (!Int("value", 0, 0x7FFFFFFF, &value) || !Int("unit", -1, kUnitsPerPort - 1, &unit) ||
+        !Int("inband_cmd", -1, 255, &cmd) || !Int("count", 0, 1000000, &count))
+        return Fail(err_);
+    if (f.kind == "return-code" && value > 0xFFFF) return Fail("an in-band error code has 16 bits");
+    if (f.kind == "ioctl-fail" && value == 0) return Fail("a failure needs a non-zero value");
+    if (req_.contains("match")) {
+        f.match = req_.at("match").is_string() ? req_.at("match").get<std::string>() : "";
+        if (f.match != "any" && f.match != "inband" && f.match != "event")
+            return Fail("'match' is any, inband or event");
+    }
+    f.value = static_cast<uint32_t>(value);
+    f.unit = static_cast<int>(unit);
+    f.cmd = static_cast<int>(cmd);
+    f.remaining = static_cast<int>(count);
+    f.id = dev_.nextFaultId_++;
+    if (f.kind == "refuse") {
+        p->refusing = true;
+        changes_.push_back({port, true, true});
+    }
+    p->faults.push_back(f);
+    return {{"ok", true}, {"id", f.id}};
+}
+
+json SimDevice::ControlCall::ClearFaults() {
+    long id = -1;
+    if (!Int("id", -1, 0x7FFFFFFF, &id)) return Fail(err_);
+    const bool anyPort = !req_.contains("port");
+    int port = -1;
+    if (!anyPort && ExistingPort(&port) == nullptr) return Fail(err_);
+    size_t cleared = 0;
+    for (auto& [n, p] : dev_.ports_) {
+        if (!anyPort && n != port) continue;
+        cleared += std::erase_if(p.faults, [&](const Fault& f) { return id < 0 || f.id == id; });
+        const bool refusing = std::any_of(p.faults.begin(), p.faults.end(),
+                                          [](const Fault& f) { return f.kind == "refuse"; });
+        if (p.refusing && !refusing) {
+            p.refusing = false;
+            changes_.push_back({n, true, false});
+        }
+    }
+    return {{"ok", true}, {"cleared", cleared}};
+}
+
+json SimDevice::ControlCall::Scenario() {
+    if (req_.contains("enabled")) {
+        if (!req_.at("enabled").is_boolean()) return Fail("'enabled' is true or false");
+        dev_.scenarioOn_ = req_.at("enabled").get<bool>();
+    }
+    long lo = dev_.scenarioMinMs_, hi = dev_.scenarioMaxMs_;
+    if (!Int("min_interval_ms", 10, 86400000, &lo) || !Int("max_interval_ms", 10, 86400000, &hi))
+        return Fail(err_);
+    dev_.scenarioMinMs_ = static_cast<uint32_t>(lo);
+    dev_.scenarioMaxMs_ = static_cast<uint32_t>(std::max(lo, hi));
+    return Ok();
+}
+
+json SimDevice::Control(const json& req) {
+    ControlCall call(*this, req);
     json reply;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        std::string err;
-        auto fail = [&](const std::string& why) { return json{{"ok", false}, {"error", why}}; };
-        auto portOf = [&](long* port, bool mustExist) {
-            if (!req.contains("port")) {
-                err = "'port' is missing";
-                return false;
-            }
-            if (!GetInt(req, "port", 0, kMaxPorts - 1, port, &err)) return false;
-            if (mustExist && ports_.count(static_cast<int>(*port)) == 0) {
-                err = "no port " + std::to_string(*port);
-                return false;
-            }
-            return true;
-        };
-        auto unitOf = [&](Port& p, long* unit) -> Unit* {
-            if (!req.contains("unit")) {
-                err = "'unit' is missing";
-                return nullptr;
-            }
-            if (!GetInt(req, "unit", 0, kUnitsPerPort - 1, unit, &err)) return nullptr;
-            if (!p.units[*unit]) {
-                err = "no unit " + std::to_string(*unit);
-                return nullptr;
-            }
-            return &*p.units[*unit];
-        };
-        const std::string cmd = req.is_object() && req.contains("cmd") && req.at("cmd").is_string()
-                                    ? req.at("cmd").get<std::string>()
-                                    : "";
-        long port = -1, unit = -1;
-        if (cmd == "status") {
-            reply = StatusLocked();
-        } else if (cmd == "add-port") {
-            if (!portOf(&port, false)) return fail(err);
-            if (ports_.count(static_cast<int>(port)) != 0) return fail("the port exists");
-            ports_[static_cast<int>(port)];
-            changes.push_back({static_cast<int>(port), true, false});
-            reply = {{"ok", true}};
-        } else if (cmd == "remove-port") {
-            if (!portOf(&port, true)) return fail(err);
-            ports_.erase(static_cast<int>(port));
-            changes.push_back({static_cast<int>(port), false, false});
-            reply = {{"ok", true}};
-        } else if (cmd == "add-unit") {
-            if (!portOf(&port, false)) return fail(err);
-            bool isNew = ports_.count(static_cast<int>(port)) == 0;
-            json u = req.contains("fields") ? req.at("fields") : json::object();
-            if (!u.is_object()) return fail("'fields' must be an object");
-            if (req.contains("unit")) u["unit"] = req.at("unit");
-            if (!AddUnitLocked(static_cast<int>(port), u, &err)) {
-                if (isNew) ports_.erase(static_cast<int>(port));
-                return fail(err);
-            }
-            if (isNew) changes.push_back({static_cast<int>(port), true, false});
-            reply = {{"ok", true}};
-        } else if (cmd == "remove-unit") {
-            if (!portOf(&port, true)) return fail(err);
-            Port& p = ports_[static_cast<int>(port)];
-            if (unitOf(p, &unit) == nullptr) return fail(err);
-            p.units[unit].reset();
-            reply = {{"ok", true}};
-        } else if (cmd == "inject-event") {
-            if (!portOf(&port, true)) return fail(err);
-            Port& p = ports_[static_cast<int>(port)];
-            Unit* u = unitOf(p, &unit);
-            if (u == nullptr) return fail(err);
-            long count = 1;
-            if (!GetInt(req, "count", 1, 100000, &count, &err)) return fail(err);
-            Event ev{};
-            if (req.contains("name") && req.at("name").is_string()) {
-                long a = 0, b = 0;
-                if (!GetInt(req, "a", 0, 255, &a, &err) || !GetInt(req, "b", 0, 255, &b, &err))
-                    return fail(err);
-                if (!NamedEvent(req.at("name").get<std::string>(), static_cast<uint8_t>(a),
-                                static_cast<uint8_t>(b), &ev))
-                    return fail("unknown event name");
-            } else if (req.contains("hex") && req.at("hex").is_string()) {
-                std::vector<uint8_t> b;
-                if (!hex::Parse(req.at("hex").get<std::string>(), &b) || b.size() > 32)
-                    return fail("an event is at most 32 bytes in hex");
-                std::copy(b.begin(), b.end(), ev.begin());
-            } else {
-                return fail("give the event as 'hex' or 'name'");
-            }
-            long added = 0;
-            for (; added < count && u->events.size() < maxEvents_; ++added)
-                u->events.push_back(ev);
-            reply = {{"ok", true}, {"queued", added}, {"pending_events", u->events.size()}};
-        } else if (cmd == "clear-events") {
-            if (!portOf(&port, true)) return fail(err);
-            Port& p = ports_[static_cast<int>(port)];
-            Unit* u = unitOf(p, &unit);
-            if (u == nullptr) return fail(err);
-            u->events.clear();
-            reply = {{"ok", true}};
-        } else if (cmd == "fault") {
-            if (!portOf(&port, true)) return fail(err);
-            Port& p = ports_[static_cast<int>(port)];
-            Fault f;
-            f.kind = req.contains("kind") && req.at("kind").is_string()
-                         ? req.at("kind").get<std::string>()
-                         : "";
-            static const char* kinds[] = {"return-code",    "ioctl-fail",      "delay",
-                                          "close-no-reply", "close-mid-reply", "refuse"};
-            if (std::none_of(std::begin(kinds), std::end(kinds),
-                             [&](const char* k) { return f.kind == k; }))
-                return fail("unknown fault kind '" + f.kind + "'");
-            long value = f.kind == "ioctl-fail" ? 5 : f.kind == "return-code" ? 0x42 : 0;
-            long u = -1, c = -1, count = 0;
-            if (!GetInt(req, "value", 0, 0x7FFFFFFF, &value, &err) ||
-                !GetInt(req, "unit", -1, kUnitsPerPort - 1, &u, &err) ||
-                !GetInt(req, "inband_cmd", -1, 255, &c, &err) ||
-                !GetInt(req, "count", 0, 1000000, &count, &err))
-                return fail(err);
-            if (f.kind == "return-code" && value > 0xFFFF)
-                return fail("an in-band error code has 16 bits");
-            if (f.kind == "ioctl-fail" && value == 0)
-                return fail("a failure needs a non-zero value");
-            if (req.contains("match")) {
-                f.match = req.at("match").is_string() ? req.at("match").get<std::string>() : "";
-                if (f.match != "any" && f.match != "inband" && f.match != "event")
-                    return fail("'match' is any, inband or event");
-            }
-            f.value = static_cast<uint32_t>(value);
-            f.unit = static_cast<int>(u);
-            f.cmd = static_cast<int>(c);
-            f.remaining = static_cast<int>(count);
-            f.id = nextFaultId_++;
-            if (f.kind == "refuse") {
-                p.refusing = true;
-                changes.push_back({static_cast<int>(port), true, true});
-            }
-            p.faults.push_back(f);
-            reply = {{"ok", true}, {"id", f.id}};
-        } else if (cmd == "fault-clear") {
-            long id = -1;
-            if (!GetInt(req, "id", -1, 0x7FFFFFFF, &id, &err)) return fail(err);
-            bool anyPort = !req.contains("port");
-            if (!anyPort && !portOf(&port, true)) return fail(err);
-            size_t cleared = 0;
-            for (auto& [n, p] : ports_) {
-                if (!anyPort && n != port) continue;
-                size_t before = p.faults.size();
-                std::erase_if(p.faults, [&](const Fault& f) { return id < 0 || f.id == id; });
-                cleared += before - p.faults.size();
-                bool refusing = std::any_of(p.faults.begin(), p.faults.end(),
-                                            [](const Fault& f) { return f.kind == "refuse"; });
-                if (p.refusing && !refusing) {
-                    p.refusing = false;
-                    changes.push_back({n, true, false});
-                }
-            }
-            reply = {{"ok", true}, {"cleared", cleared}};
-        } else if (cmd == "scenario") {
-            if (req.contains("enabled")) {
-                if (!req.at("enabled").is_boolean()) return fail("'enabled' is true or false");
-                scenarioOn_ = req.at("enabled").get<bool>();
-            }
-            long lo = scenarioMinMs_, hi = scenarioMaxMs_;
-            if (!GetInt(req, "min_interval_ms", 10, 86400000, &lo, &err) ||
-                !GetInt(req, "max_interval_ms", 10, 86400000, &hi, &err))
-                return fail(err);
-            scenarioMinMs_ = static_cast<uint32_t>(lo);
-            scenarioMaxMs_ = static_cast<uint32_t>(std::max(lo, hi));
-            reply = {{"ok", true}};
-        } else {
-            return fail("unknown command '" + cmd + "'");
-        }
+        reply = call.Run();
     }
-    for (const Change& c : changes)
-        if (listener_) listener_(c.port, c.exists, c.refusing);
+    for (const ControlCall::PortChange& c : call.Changes())
+        NotifyPort(c.port, c.exists, c.refusing);
     return reply;
 }
 

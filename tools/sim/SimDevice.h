@@ -20,22 +20,32 @@
 
 #include <nlohmann/json.hpp>
 
+#include "protocol/DeviceCodes.h"
+
 namespace sim {
 
 using json = nlohmann::json;
 
-constexpr uint32_t kIoctlScsiMiniport = 0x0004D008;
-constexpr uint32_t kBlockSize = 524316;
-constexpr uint32_t kHeaderSize = 28;
-constexpr uint32_t kDataSize = kBlockSize - kHeaderSize;
-constexpr uint32_t kPkgSize = 3096;
 constexpr int kMaxPorts = 64;  // port numbers 0 to 63 (the agent probes 0 to 14)
 constexpr int kUnitsPerPort = 4;
 constexpr size_t kKeptTransfers = 16;
 constexpr size_t kKeptCommands = 16;
 
-constexpr uint32_t kCodeInband = 0x9C402400;
-constexpr uint32_t kCodeEvent[kUnitsPerPort] = {0x9C40242C, 0x9C40246C, 0x9C402470, 0x9C402474};
+// The event-fetch control code of each unit: the primary, then secondary units 1 to 3.
+constexpr uint32_t kEventCodeOfUnit[kUnitsPerPort] = {
+    IOCTL_DTR_GET_INBAND_EVENT, IOCTL_DTR_GET_INBAND_EVENT_S1, IOCTL_DTR_GET_INBAND_EVENT_S2,
+    IOCTL_DTR_GET_INBAND_EVENT_S3};
+
+// Fields of the request block's header, as the simulated driver reads and answers them.
+constexpr uint32_t kOffHeaderLength = 0;
+constexpr uint32_t kOffSignature = 4;
+constexpr uint32_t kOffTimeout = 12;  // seconds
+constexpr uint32_t kOffControlCode = 16;
+constexpr uint32_t kOffReturnCode = 20;
+constexpr uint32_t kOffLength = 24;
+
+// One event as a fetch delivers it.
+using Event = std::array<uint8_t, 32>;
 
 // In-band error codes the simulated firmware answers with (upper 16 bits of ReturnCode).
 constexpr uint16_t kErrBadPage = 0x0010;    // identify page not supported
@@ -86,7 +96,7 @@ struct Unit {
     uint8_t page20 = 0;
     bool page20Fails = false;
     std::array<uint8_t, 7> info{};  // the answer data of command 168
-    std::deque<std::array<uint8_t, 32>> events;
+    std::deque<Event> events;
     std::optional<Transfer> current;
     std::deque<Transfer> transfers;  // the last kKeptTransfers finished ones, oldest first
     std::deque<CommandRecord> commands;
@@ -104,7 +114,7 @@ struct Port {
 // What the transport does with one request.
 struct Answer {
     uint32_t result = 0;  // 0: DeviceIoControl succeeds; else the error number
-    uint32_t n2 = kHeaderSize;
+    uint32_t n2 = SRB_HEADER_SIZE;
     uint32_t delayMs = 0;
     enum class Close { None, NoReply, MidReply } close = Close::None;
 };
@@ -121,7 +131,7 @@ class SimDevice {
 
     void SetPortListener(PortListener l);
 
-    // Handles one request block of port `port` in place: `block` holds kBlockSize bytes, the
+    // Handles one request block of port `port` in place: `block` holds SRB_BUF_SIZE bytes, the
     // first n as received and zeros after them; the answer is written into it (ReturnCode at
     // offset 20, data from 28) and its length given in Answer::n2.
     Answer Handle(int port, uint8_t* block, uint32_t n);
@@ -141,6 +151,8 @@ class SimDevice {
     bool PortRefusing(int port);
 
   private:
+    class ControlCall;  // one control request, carried out under the lock
+
     json StatusLocked();
     bool AddUnitLocked(int port, const json& u, std::string* err);
     void NotifyPort(int port, bool exists, bool refusing);

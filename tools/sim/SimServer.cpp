@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kMaxWorkersPerPort = 64;
 constexpr int kIoTimeoutMs = 30000;  // a client that stops sending or reading is dropped
-constexpr uint32_t kFirmwareScratch = kHeaderSize + 1024;  // bytes the firmware may write
+constexpr uint32_t kFirmwareScratch = SRB_HEADER_SIZE + 1024;  // bytes the firmware may write
 
 void SetIoTimeouts(int fd, int ms) {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
@@ -139,7 +139,7 @@ void SimServer::StartWorker(const std::shared_ptr<Listener>& l) {
 }
 
 void SimServer::WorkerLoop(std::shared_ptr<Listener> l) {
-    auto* buf = static_cast<uint8_t*>(std::calloc(1, kBlockSize));
+    auto* buf = static_cast<uint8_t*>(std::calloc(1, SRB_BUF_SIZE));
     uint32_t dirty = 0;
     while (buf != nullptr) {
         int c = accept4(l->fd, nullptr, nullptr, SOCK_CLOEXEC);
@@ -166,7 +166,8 @@ void SimServer::ServeCall(int port, int fd, uint8_t* block, uint32_t* dirty) {
     if (!fdio::RecvAll(fd, prefix, sizeof prefix)) return;
     const uint32_t code = GetLe32(prefix), size = GetLe32(prefix + 4), n = GetLe32(prefix + 8);
     uint8_t head[8] = {};
-    if (code != kIoctlScsiMiniport || size != kBlockSize || n < kHeaderSize || n > kBlockSize) {
+    if (code != IOCTL_SCSI_MINIPORT || size != SRB_BUF_SIZE || n < SRB_HEADER_SIZE ||
+        n > SRB_BUF_SIZE) {
         PutLe32(head, kResultInvalid);
         fdio::SendAll(fd, head, sizeof head);
         return;
@@ -181,8 +182,9 @@ void SimServer::ServeCall(int port, int fd, uint8_t* block, uint32_t* dirty) {
         std::fprintf(stderr,
                      "pellomar-sim: port %d code 0x%08x cmd %u Length %u -> result %u "
                      "ReturnCode 0x%x n2 %u\n",
-                     port, GetLe32(block + 16), block[kHeaderSize], GetLe32(block + 24), a.result,
-                     GetLe32(block + 20), a.result ? 0 : a.n2);
+                     port, GetLe32(block + kOffControlCode), block[SRB_HEADER_SIZE],
+                     GetLe32(block + kOffLength), a.result, GetLe32(block + kOffReturnCode),
+                     a.result ? 0 : a.n2);
     if (a.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(a.delayMs));
     if (a.close == Answer::Close::NoReply) return;
     PutLe32(head, a.result);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,27 +27,124 @@ namespace {
 
 using sim::json;
 
-const char* kUsage =
+// One word of a control command that is not an option.
+struct CtlWord {
+    enum Kind { Number, Text, OnOff } kind;
+    const char* key;  // the request field it fills
+    bool optional;
+    // Text: the message when it is missing (Number: "<key> is missing"); OnOff: when it is
+    // neither on nor off.
+    const char* error = nullptr;
+};
+
+struct CtlCommand {
+    const char* name;
+    const char* usage;  // its lines of the usage text; nullptr when another command's lines show it
+    std::vector<CtlWord> words;
+    bool unitFields = false;  // takes the unit field options
+};
+
+const std::vector<CtlCommand>& CtlCommands() {
+    static const CtlWord port{CtlWord::Number, "port", false};
+    static const CtlWord unit{CtlWord::Number, "unit", false};
+    static const std::vector<CtlCommand> commands = {
+        {"status", "  status\n", {}},
+        {"add-port", "  add-port PORT | remove-port PORT\n", {port}},
+        {"remove-port", nullptr, {port}},
+        {"add-unit",
+         "  add-unit PORT UNIT [--serial S] [--fallback-serial S] [--signature S] [--model S]\n"
+         "           [--firmware S] [--vendor-type N] [--product-type N] [--page20 N]\n"
+         "           [--page20-fails] [--json OBJECT]\n",
+         {port, unit},
+         true},
+        {"remove-unit", "  remove-unit PORT UNIT\n", {port, unit}},
+        {"inject-event",
+         "  inject-event PORT UNIT (HEX | --name NAME [--a N] [--b N]) [--count N]\n",
+         {port, unit, {CtlWord::Text, "hex", true}}},
+        {"clear-events", "  clear-events PORT UNIT\n", {port, unit}},
+        {"fault",
+         "  fault PORT KIND [--value V] [--unit U] [--cmd C] "
+         "[--match any|inband|event] [--count N]\n"
+         "        KIND: return-code, ioctl-fail, delay, close-no-reply, close-mid-reply, refuse\n",
+         {port, {CtlWord::Text, "kind", false, "the fault kind is missing"}}},
+        {"fault-clear", "  fault-clear [PORT] [--id ID]\n", {{CtlWord::Number, "port", true}}},
+        {"scenario",
+         "  scenario on|off [--min MS] [--max MS]\n",
+         {{CtlWord::OnOff, "enabled", true, "scenario on or off"}}},
+    };
+    return commands;
+}
+
+const CtlCommand* FindCtlCommand(const std::string& name) {
+    for (const CtlCommand& c : CtlCommands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+// An option of the control commands and the request field it fills.
+struct CtlOption {
+    const char* name;  // without the leading "--"
+    enum Kind {
+        UnitText,    // a unit field
+        UnitNumber,  // a unit field, a number
+        UnitFlag,    // a unit field set to true; takes no value
+        UnitJson,    // any unit fields, as a JSON object
+        Text,
+        Number
+    } kind;
+    const char* key;
+};
+
+constexpr CtlOption kCtlOptions[] = {
+    {"serial", CtlOption::UnitText, "serial"},
+    {"fallback-serial", CtlOption::UnitText, "fallback_serial"},
+    {"signature", CtlOption::UnitText, "signature"},
+    {"model", CtlOption::UnitText, "model"},
+    {"firmware", CtlOption::UnitText, "firmware"},
+    {"vendor-type", CtlOption::UnitNumber, "vendor_type"},
+    {"product-type", CtlOption::UnitNumber, "product_type"},
+    {"page20", CtlOption::UnitNumber, "page20"},
+    {"page20-fails", CtlOption::UnitFlag, "page20_fails"},
+    {"json", CtlOption::UnitJson, nullptr},
+    {"name", CtlOption::Text, "name"},
+    {"match", CtlOption::Text, "match"},
+    {"value", CtlOption::Number, "value"},
+    {"unit", CtlOption::Number, "unit"},
+    {"count", CtlOption::Number, "count"},
+    {"id", CtlOption::Number, "id"},
+    {"a", CtlOption::Number, "a"},
+    {"b", CtlOption::Number, "b"},
+    {"cmd", CtlOption::Number, "inband_cmd"},
+    {"min", CtlOption::Number, "min_interval_ms"},
+    {"max", CtlOption::Number, "max_interval_ms"},
+};
+
+const CtlOption* FindCtlOption(const std::string& name) {
+    for (const CtlOption& o : kCtlOptions)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+constexpr char kUsageHead[] =
     "usage: pellomar-sim --dir DIR [--config FILE] [--no-scenario] [--verbose]\n"
     "       pellomar-sim ctl --dir DIR COMMAND [ARGS]\n"
     "\n"
     "Serves the controller device sockets DIR/ScsiN of the configured ports and the control\n"
-    "socket DIR/sim.ctl. Control commands:\n"
-    "  status\n"
-    "  add-port PORT | remove-port PORT\n"
-    "  add-unit PORT UNIT [--serial S] [--fallback-serial S] [--signature S] [--model S]\n"
-    "           [--firmware S] [--vendor-type N] [--product-type N] [--page20 N]\n"
-    "           [--page20-fails] [--json OBJECT]\n"
-    "  remove-unit PORT UNIT\n"
-    "  inject-event PORT UNIT (HEX | --name NAME [--a N] [--b N]) [--count N]\n"
-    "  clear-events PORT UNIT\n"
-    "  fault PORT KIND [--value V] [--unit U] [--cmd C] [--match any|inband|event] [--count N]\n"
-    "        KIND: return-code, ioctl-fail, delay, close-no-reply, close-mid-reply, refuse\n"
-    "  fault-clear [PORT] [--id ID]\n"
-    "  scenario on|off [--min MS] [--max MS]\n";
+    "socket DIR/sim.ctl. Control commands:\n";
+
+// The usage text: the head, then each control command's lines.
+const std::string& UsageText() {
+    static const std::string text = [] {
+        std::string t = kUsageHead;
+        for (const CtlCommand& c : CtlCommands())
+            if (c.usage != nullptr) t += c.usage;
+        return t;
+    }();
+    return text;
+}
 
 int Usage() {
-    std::fputs(kUsage, stderr);
+    std::fputs(UsageText().c_str(), stderr);
     return 2;
 }
 
@@ -77,17 +175,9 @@ bool BuildRequest(const std::vector<std::string>& w, json* req, std::string* err
         *err = "no command";
         return false;
     }
-    const std::string& cmd = w[0];
-    json r = {{"cmd", cmd}};
+    json r = {{"cmd", w[0]}};
     std::vector<std::string> pos;
     json fields = json::object();
-    auto need = [&](size_t& i) -> const std::string* {
-        if (i + 1 >= w.size()) {
-            *err = w[i] + " needs a value";
-            return nullptr;
-        }
-        return &w[++i];
-    };
     auto number = [&](const std::string& key, const std::string& text, json& into) {
         long v = 0;
         if (!ParseNumber(text, &v)) {
@@ -103,99 +193,83 @@ bool BuildRequest(const std::vector<std::string>& w, json* req, std::string* err
             pos.push_back(a);
             continue;
         }
-        const std::string opt = a.substr(2);
-        if (opt == "page20-fails") {
-            fields["page20_fails"] = true;
+        const CtlOption* o = FindCtlOption(a.substr(2));
+        if (o != nullptr && o->kind == CtlOption::UnitFlag) {
+            fields[o->key] = true;
             continue;
         }
-        const std::string* v = need(i);
-        if (v == nullptr) return false;
-        if (opt == "serial" || opt == "fallback-serial" || opt == "signature" || opt == "model" ||
-            opt == "firmware") {
-            std::string key = opt;
-            std::replace(key.begin(), key.end(), '-', '_');
-            fields[key] = *v;
-        } else if (opt == "vendor-type" || opt == "product-type" || opt == "page20") {
-            std::string key = opt;
-            std::replace(key.begin(), key.end(), '-', '_');
-            if (!number(key, *v, fields)) return false;
-        } else if (opt == "json") {
-            json extra = json::parse(*v, nullptr, false);
-            if (!extra.is_object()) {
-                *err = "--json needs a JSON object";
-                return false;
-            }
-            fields.update(extra);
-        } else if (opt == "name") {
-            r["name"] = *v;
-        } else if (opt == "value" || opt == "unit" || opt == "count" || opt == "id" || opt == "a" ||
-                   opt == "b") {
-            if (!number(opt, *v, r)) return false;
-        } else if (opt == "cmd") {
-            if (!number("inband_cmd", *v, r)) return false;
-        } else if (opt == "match") {
-            r["match"] = *v;
-        } else if (opt == "min" || opt == "max") {
-            if (!number(opt + "_interval_ms", *v, r)) return false;
-        } else {
+        if (i + 1 >= w.size()) {
+            *err = a + " needs a value";
+            return false;
+        }
+        const std::string& v = w[++i];
+        if (o == nullptr) {
             *err = "unknown option " + a;
             return false;
         }
-    }
-    auto posNumber = [&](size_t idx, const char* key) {
-        if (idx >= pos.size()) {
-            *err = std::string(key) + " is missing";
-            return false;
-        }
-        return number(key, pos[idx], r);
-    };
-    size_t used = 0;
-    if (cmd == "status") {
-    } else if (cmd == "add-port" || cmd == "remove-port") {
-        if (!posNumber(0, "port")) return false;
-        used = 1;
-    } else if (cmd == "add-unit" || cmd == "remove-unit" || cmd == "clear-events") {
-        if (!posNumber(0, "port") || !posNumber(1, "unit")) return false;
-        used = 2;
-        if (cmd == "add-unit") r["fields"] = fields;
-    } else if (cmd == "inject-event") {
-        if (!posNumber(0, "port") || !posNumber(1, "unit")) return false;
-        used = 2;
-        if (pos.size() > 2) {
-            r["hex"] = pos[2];
-            used = 3;
-        }
-    } else if (cmd == "fault") {
-        if (!posNumber(0, "port")) return false;
-        if (pos.size() < 2) {
-            *err = "the fault kind is missing";
-            return false;
-        }
-        r["kind"] = pos[1];
-        used = 2;
-    } else if (cmd == "fault-clear") {
-        if (!pos.empty()) {
-            if (!posNumber(0, "port")) return false;
-            used = 1;
-        }
-    } else if (cmd == "scenario") {
-        if (!pos.empty()) {
-            if (pos[0] != "on" && pos[0] != "off") {
-                *err = "scenario on or off";
-                return false;
+        switch (o->kind) {
+            case CtlOption::UnitText:
+                fields[o->key] = v;
+                break;
+            case CtlOption::UnitNumber:
+                if (!number(o->key, v, fields)) return false;
+                break;
+            case CtlOption::UnitJson: {
+                json extra = json::parse(v, nullptr, false);
+                if (!extra.is_object()) {
+                    *err = "--json needs a JSON object";
+                    return false;
+                }
+                fields.update(extra);
+                break;
             }
-            r["enabled"] = pos[0] == "on";
-            used = 1;
+            case CtlOption::Text:
+                r[o->key] = v;
+                break;
+            case CtlOption::Number:
+                if (!number(o->key, v, r)) return false;
+                break;
+            case CtlOption::UnitFlag:  // taken above, without a value
+                break;
         }
-    } else {
-        *err = "unknown command '" + cmd + "'";
+    }
+    const CtlCommand* cmd = FindCtlCommand(w[0]);
+    if (cmd == nullptr) {
+        *err = "unknown command '" + w[0] + "'";
         return false;
+    }
+    size_t used = 0;
+    for (const CtlWord& word : cmd->words) {
+        if (used == pos.size()) {
+            if (word.optional) break;
+            *err =
+                word.kind == CtlWord::Number ? std::string(word.key) + " is missing" : word.error;
+            return false;
+        }
+        const std::string& text = pos[used++];
+        switch (word.kind) {
+            case CtlWord::Number:
+                if (!number(word.key, text, r)) return false;
+                break;
+            case CtlWord::Text:
+                r[word.key] = text;
+                break;
+            case CtlWord::OnOff:
+                if (text != "on" && text != "off") {
+                    *err = word.error;
+                    return false;
+                }
+                r[word.key] = text == "on";
+                break;
+        }
     }
     if (pos.size() > used) {
         *err = "unexpected argument '" + pos[used] + "'";
         return false;
     }
-    if (cmd != "add-unit" && !fields.empty()) {
+    if (cmd->unitFields) {
+        r["fields"] = fields;
+    } else if (!fields.empty()) {
         *err = "unit fields belong to add-unit";
         return false;
     }
@@ -258,7 +332,7 @@ int RunServer(int argc, char** argv) {
         } else if (a == "--no-scenario") {
             noScenario = true;
         } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(UsageText().c_str(), stdout);
             return 0;
         } else {
             return Usage();
