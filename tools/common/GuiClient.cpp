@@ -7,6 +7,8 @@
 #include <cstdio>
 
 #include "platform/Socket.h"
+#include "protocol/GuiFrame.h"
+#include "protocol/SysStatus.h"
 
 namespace gui {
 
@@ -69,7 +71,7 @@ bool RecvExact(plat::SockFd s, uint8_t* p, size_t n, Clock::time_point deadline,
 Bytes Frame(const Bytes& body) {
     Bytes f(5 + body.size());
     uint32_t n = static_cast<uint32_t>(body.size());
-    f[0] = 0x01;
+    f[0] = GUI_PHASE_HEADER;
     f[1] = static_cast<uint8_t>(n);
     f[2] = static_cast<uint8_t>(n >> 8);
     f[3] = static_cast<uint8_t>(n >> 16);
@@ -90,7 +92,7 @@ Reply Exchange(const Endpoint& ep, const Bytes& body) {
     if (!SendAll(s.Get(), Frame(body), deadline, &r.error)) return r;
     uint8_t hdr[5];
     if (!RecvExact(s.Get(), hdr, 5, deadline, &r.error)) return r;
-    if (hdr[0] != 0x01) {
+    if (hdr[0] != GUI_PHASE_HEADER) {
         r.error = "reply header does not start with 0x01";
         return r;
     }
@@ -142,34 +144,34 @@ Reply ExchangeRaw(const Endpoint& ep, const Bytes& wire, bool endAfterSend) {
 
 Bytes EchoRequest(int8_t type, const std::string& text) {
     Bytes b(2 + text.size());
-    b[0] = 0x02;
+    b[0] = GUI_PHASE_BODY;
     b[1] = static_cast<uint8_t>(type);
     std::copy(text.begin(), text.end(), b.begin() + 2);
     return b;
 }
 
 Bytes ControllerRequest(int8_t type, const std::string& serial, const Bytes& data) {
-    Bytes b(18, 0);
-    b[0] = 0x02;
+    Bytes b(REQ_OFF_DATA, 0);
+    b[0] = GUI_PHASE_BODY;
     b[1] = static_cast<uint8_t>(type);
-    for (size_t i = 0; i < serial.size() && i < 16; ++i)
-        b[2 + i] = static_cast<uint8_t>(serial[i]);
+    for (size_t i = 0; i < serial.size() && i < REQ_SN_SIZE; ++i)
+        b[REQ_OFF_SN + i] = static_cast<uint8_t>(serial[i]);
     b.insert(b.end(), data.begin(), data.end());
     return b;
 }
 
 Bytes ConfigRequest(uint8_t code, const Bytes& data) {
     Bytes b(3 + data.size());
-    b[0] = 0x02;
-    b[1] = 0x02;
+    b[0] = GUI_PHASE_BODY;
+    b[1] = static_cast<uint8_t>(REQ_SERVER_CONFIG);
     b[2] = code;
     std::copy(data.begin(), data.end(), b.begin() + 3);
     return b;
 }
 
 bool IsFailureReply(const Bytes& body, uint8_t* status) {
-    if (body.size() < 4 || body[3] == 0x50) return false;
-    if (body.size() != 4 && !(body.size() == 6 && body[1] == 1)) return false;
+    if (body.size() < 4 || body[3] == SYS_SUCCESS) return false;
+    if (body.size() != 4 && !(body.size() == 6 && body[1] == REQ_INBAND_COMMAND)) return false;
     if (status != nullptr) *status = body[3];
     return true;
 }
