@@ -28,7 +28,7 @@ void ThreadBuildGuiServer() {
 }
 
 void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
-    plat::SockStartup(0x0101);
+    plat::SockStartup();
     plat::SockFd listenSock = plat::kInvalidSock;
     // The listen backlog is the host's maximum: with a short queue a burst of clients loses its
     // connection requests and waits seconds for the retransmissions.
