@@ -25,8 +25,7 @@ set(PELLOMAR_WIN_TESTS
   guiserver/frame_test.cpp
   guiserver/dispatch_test.cpp
   platform/file_sync_test.cpp
-  platform/sock_addr_test.cpp
-  platform/socket_udp_test.cpp)
+  platform/sock_addr_test.cpp)
 
 # Stands in for the mailer that the mail batch file runs.
 add_executable(test_argdump win32/argdump.cpp)
