@@ -86,8 +86,9 @@ struct DevIoResult {
     // The request went through and the block holds the driver's answer.
     bool ok = false;
     // On failure the system error number: the driver's result, ETIMEDOUT on expiry, EPROTO for
-    // a short or malformed answer (POSIX), GetLastError() (Windows). 0 on success. The block's
-    // content is unspecified after a failure.
+    // a short or malformed answer, EBADF for a handle that is not open, EINVAL for no block or
+    // one under 28 bytes (POSIX); GetLastError(), or ERROR_INVALID_PARAMETER for such a block
+    // (Windows). 0 on success. The block's content is unspecified after a failure.
     int sysErr = 0;
     // On every path, a bound on the leading bytes of the block that the call wrote, so that a
     // caller can keep the rest of a reused block zero without clearing it all: on POSIX the
