@@ -23,7 +23,9 @@ set(PELLOMAR_WIN_TESTS
   controller/ctlr_table_test.cpp
   events/event_text_test.cpp
   guiserver/frame_test.cpp
-  guiserver/dispatch_test.cpp)
+  guiserver/dispatch_test.cpp
+  platform/file_sync_test.cpp
+  platform/sock_addr_test.cpp)
 
 # Stands in for the mailer that the mail batch file runs.
 add_executable(test_argdump win32/argdump.cpp)

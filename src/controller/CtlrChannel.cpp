@@ -92,7 +92,7 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     CtlrChannelState& ch = Channel(ctlrNo);
     std::lock_guard<std::recursive_mutex> hold(ch.lock);
 
-    // 1, 2. The entry, read once the channel is held.
+    // The entry, read once the channel is held.
     const CtlrEntry entry = SnapshotCtlrEntry(ctlrNo % CTLR_TABLE_SLOTS);
     char sn[CTLR_SN_SIZE];
     std::memcpy(sn, entry.cCtrlSN, sizeof sn);
@@ -105,7 +105,7 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
         SrvLog("SYSFAIL_IOCTL_EMPTY_DEVNAME.\n");
         return SYSFAIL_IOCTL_EMPTY_DEVNAME;
     }
-    // 4. Sizes, before any device is opened. An answer larger than the data area cannot be
+    // Sizes, before any device is opened. An answer larger than the data area cannot be
     // read out of the block.
     if (inSize > SRB_MAX_IN_SIZE) {
         SrvLog("SYSFAIL_IOCTL_INSIZE_ERR.\n");
@@ -116,7 +116,7 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
         return SYSFAIL_IOCTL_INSIZE_ERR;
     }
 
-    // 3, 5. The block: what the last call wrote is cleared, the rest is zero already.
+    // The block: what the last call wrote is cleared, the rest is zero already.
     if (ch.block == nullptr) {
         ch.block = static_cast<uint8_t*>(std::calloc(1, SRB_BUF_SIZE));
         ch.dirty = 0;
@@ -132,7 +132,6 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     ch.dirty = SRB_HEADER_SIZE;
     const auto* in = static_cast<const uint8_t*>(inBuf);
 
-    // 6. Open the device.
     char devName[CTLR_DEVNAME_SIZE + 1];
     std::memcpy(devName, entry.cDevName, CTLR_DEVNAME_SIZE);
     devName[CTLR_DEVNAME_SIZE] = '\0';
@@ -145,7 +144,7 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
         return SYSFAIL_IOCTL_OPEN_FAIL;
     }
 
-    // 7. The header.
+    // The request block's header.
     PutLe32(block + SRB_OFF_HEADER_LENGTH, SRB_HEADER_SIZE);
     std::memcpy(block + SRB_OFF_SIGNATURE, SRB_SIGNATURE, 8);
     PutLe32(block + SRB_OFF_TIMEOUT, SRB_TIMEOUT_SECONDS);
@@ -153,19 +152,24 @@ uint8_t CtlrDevIoControl(uint8_t ctlrNo, uint32_t controlCode, uint32_t inSize, 
     PutLe32(block + SRB_OFF_RETURN_CODE, 0);
     PutLe32(block + SRB_OFF_LENGTH, RequestLength(inSize, in, outSize));
 
-    // 8, 9. One request; the handle closes on every path when `dev` goes out of scope (11).
-    uint32_t touched = 0;
-    bool ok = plat::DevIoControl(dev, IOCTL_SCSI_MINIPORT, block, SRB_BUF_SIZE,
-                                 SRB_HEADER_SIZE + inSize, SRB_HEADER_SIZE + outSize,
-                                 CTLR_CHANNEL_REPLY_TIMEOUT_MS, &sysErr, &touched, in);
-    ch.dirty = std::max(ch.dirty, std::min(touched, SRB_BUF_SIZE));
-    if (!ok) {
-        SrvLog("Ctlr %s : DeviceIoControl Fail, status: %d, %d.\n", sn, sysErr, 0);
+    // One request; the handle closes on every path when `dev` goes out of scope.
+    plat::DevIoRequest req;
+    req.ioctlCode = IOCTL_SCSI_MINIPORT;
+    req.block = block;
+    req.blockSize = SRB_BUF_SIZE;
+    req.sendLen = SRB_HEADER_SIZE + inSize;
+    req.keepLen = SRB_HEADER_SIZE + outSize;
+    req.timeoutMs = CTLR_CHANNEL_REPLY_TIMEOUT_MS;
+    req.sendData = in;
+    const plat::DevIoResult io = plat::DevIoControl(dev, req);
+    ch.dirty = std::max(ch.dirty, std::min(io.touchedLen, SRB_BUF_SIZE));
+    if (!io.ok) {
+        SrvLog("Ctlr %s : DeviceIoControl Fail, status: %d, %d.\n", sn, io.sysErr, 0);
         if (errCode != nullptr) *errCode = INBAND_ERR_IOCTL_FAIL;
         return SYSFAIL_IOCTL_FAIL;
     }
 
-    // 10. The controller's return code.
+    // The controller's return code.
     const uint32_t returnCode = GetLe32(block + SRB_OFF_RETURN_CODE);
     auto* out = static_cast<uint8_t*>(outBuf);
     if (IsEventFetchCode(controlCode)) {

@@ -38,7 +38,8 @@ void BuildIdentifyCmd(uint8_t cmd[CTLR_IDENT_CMD_SIZE], uint8_t unitByte, uint8_
     cmd[2] = page;
 }
 
-// Steps 2 and 3 of FillCtlrEntry on an entry the caller holds exclusively.
+// The serial number and the identify fields of FillCtlrEntry, on an entry the caller holds
+// exclusively.
 void UpdateEntryLocked(CtlrEntry& e, const uint8_t* ident, uint8_t page20Byte) {
     const uint8_t* snText = ident + IDENT_OFF_SN;
     if (SerialNeedsFallback(snText)) {
@@ -100,35 +101,51 @@ void InitCtlrTable() {
     ScanCtlr();
 }
 
-void ScanCtlr() {
-    std::lock_guard<std::mutex> probe(CtlrProbeLock());
+uint8_t VisitCtlrPortUnits(const CtlrPortWalk& walk) {
     uint8_t next = 0;
     for (unsigned port = 0; port < MAX_CTLR_NUM; ++port) {
         char path[CTLR_DEVNAME_SIZE];
         BuildCtlrPortPath(port, path);
-        SrvLog("Find : %s, Index : 0x%x.\n", path, next);
+        SrvLog("%s : %s, Index : 0x%x.\n", walk.logName, path, next);
         for (int u = 0; u < 4; ++u) {
             uint8_t ident[CTLR_IDENT_SIZE] = {};
             uint8_t unitByte = kUnits[u];
             if (!ProbeCtlr(path, ident, &unitByte)) break;
-            char sn[CTLR_SN_SIZE] = {};
-            std::memcpy(sn, ident + IDENT_OFF_SN, CTLR_SN_CHARS);
-            SrvLog("Find : %s, Index : 0x%x, cCtrlSN = %s\n", path, next, sn);
+            const CtlrPortUnit unit{path, u, kUnits[u], unitByte, ident};
+            if (walk.answered) walk.answered(unit, next);
             if (next >= MAX_CTLR_NUM) {
-                SrvLog("Find : %s, Index : 0x%x, the table is full, unit SN(%s) dropped.\n", path,
-                       next, sn);
+                char sn[CTLR_SN_SIZE] = {};
+                std::memcpy(sn, ident + IDENT_OFF_SN, CTLR_SN_CHARS);
+                SrvLog("%s : %s, Index : 0x%x, the table is full, unit SN(%s) dropped.\n",
+                       walk.logName, path, next, sn);
             } else {
-                ShowCardFinder(next, ident);
-                FillCtlrEntry(next, ident, unitByte);
-                {
-                    std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
-                    GetCtlrEntry(next).bUnitMark = kUnits[u];
-                }
+                if (walk.record) walk.record(unit, next);
                 ++next;
             }
-            if (u < 3) SrvLog("Find : %s, Index : 0x%x (Secondary%d).\n", path, next, u + 1);
+            if (u < 3)
+                SrvLog("%s : %s, Index : 0x%x (%s%d).\n", walk.logName, path, next,
+                       walk.secondaryName, u + 1);
         }
+        if (walk.portDone) walk.portDone(next);
     }
+    return next;
+}
+
+void ScanCtlr() {
+    std::lock_guard<std::mutex> probe(CtlrProbeLock());
+    CtlrPortWalk walk{"Find", "Secondary", nullptr, nullptr, nullptr};
+    walk.answered = [](const CtlrPortUnit& unit, uint8_t next) {
+        char sn[CTLR_SN_SIZE] = {};
+        std::memcpy(sn, unit.ident + IDENT_OFF_SN, CTLR_SN_CHARS);
+        SrvLog("Find : %s, Index : 0x%x, cCtrlSN = %s\n", unit.path, next, sn);
+    };
+    walk.record = [](const CtlrPortUnit& unit, uint8_t n) {
+        ShowCardFinder(n, unit.ident);
+        FillCtlrEntry(n, unit.ident, unit.page20Byte);
+        std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
+        GetCtlrEntry(n).bUnitMark = unit.unitMark;
+    };
+    const uint8_t next = VisitCtlrPortUnits(walk);
     if (next == 0) ShowCardFinder(0, nullptr);
     ClearCtlrFrom(next);
 }

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "controller/CtlrDefs.h"
 
@@ -58,6 +59,39 @@ void InitCtlrTable();
 // (bUnitMark 0, 16, 17, 18), announcing each with ShowCardFinder; shows the warning when none
 // answers; finally empties every entry from the next free number to 15. Takes CtlrProbeLock.
 void ScanCtlr();
+
+// One unit that answered its probe during VisitCtlrPortUnits.
+struct CtlrPortUnit {
+    const char* path;      // the port's device path (BuildCtlrPortPath)
+    int index;             // 0 for the primary unit, 1 to 3 for the secondary ones
+    uint8_t unitMark;      // CTLR_UNIT_PRIMARY, CTLR_UNIT_SECONDARY1 to 3
+    uint8_t page20Byte;    // what ProbeCtlr stored in its unit byte
+    const uint8_t* ident;  // the identify block, CTLR_IDENT_SIZE bytes
+};
+
+// What a walk of the ports does beside probing. `logName` starts each of the walk's log lines
+// and `secondaryName` names the secondary units in them.
+struct CtlrPortWalk {
+    const char* logName;
+    const char* secondaryName;
+    // A unit answered; `next` is the number it gets when the table has room (optional).
+    std::function<void(const CtlrPortUnit& unit, uint8_t next)> answered;
+    // The unit gets number n (below MAX_CTLR_NUM).
+    std::function<void(const CtlrPortUnit& unit, uint8_t n)> record;
+    // Every unit of the port has been probed; `next` is the first free number (optional).
+    std::function<void(uint8_t next)> portDone;
+};
+
+// Walks ports 0 to 14 and, on each, the primary unit and then secondary units 1 to 3, stopping
+// at the first unit that does not answer ProbeCtlr. Logs, with N the next free number:
+//   "<logName> : <path>, Index : 0x<N>.\n" as the walk of a port starts;
+//   "<logName> : <path>, Index : 0x<N>, the table is full, unit SN(<serial>) dropped.\n" for a
+//   unit that answers when every number is taken;
+//   "<logName> : <path>, Index : 0x<N> (<secondaryName><1 to 3>).\n" after the primary and the
+//   first two secondary units, once they answered.
+// Units that answer get numbers from 0 upwards through `record`; those beyond the table are
+// dropped. Returns the first free number. The caller holds CtlrProbeLock.
+uint8_t VisitCtlrPortUnits(const CtlrPortWalk& walk);
 
 // Writes "\\.\Scsi<port>: " into buf (at least CTLR_DEVNAME_SIZE bytes).
 void BuildCtlrPortPath(unsigned port, char* buf);

@@ -1,6 +1,5 @@
 #include "controller/CtlrRescan.h"
 
-#include <cstring>
 #include <mutex>
 #include <shared_mutex>
 
@@ -11,9 +10,6 @@
 #include "controller/CtlrTable.h"
 
 namespace {
-
-constexpr uint8_t kUnits[4] = {CTLR_UNIT_PRIMARY, CTLR_UNIT_SECONDARY1, CTLR_UNIT_SECONDARY2,
-                               CTLR_UNIT_SECONDARY3};
 
 // Marks the rescan for the table's lookups for the life of the object.
 class RescanScope {
@@ -31,36 +27,21 @@ void RescanCtlr() {
     CtlrChannelHoldAll channels;
     RescanScope scope;
 
-    uint8_t next = 0;
-    for (unsigned port = 0; port < MAX_CTLR_NUM; ++port) {
-        char path[CTLR_DEVNAME_SIZE];
-        BuildCtlrPortPath(port, path);
-        SrvLog("RescanCtlr : %s, Index : 0x%x.\n", path, next);
-        for (int u = 0; u < 4; ++u) {
-            uint8_t ident[CTLR_IDENT_SIZE] = {};
-            uint8_t unitByte = kUnits[u];
-            if (!ProbeCtlr(path, ident, &unitByte)) break;
-            if (next >= MAX_CTLR_NUM) {
-                char sn[CTLR_SN_SIZE] = {};
-                std::memcpy(sn, ident + IDENT_OFF_SN, CTLR_SN_CHARS);
-                SrvLog("RescanCtlr : %s, Index : 0x%x, the table is full, unit SN(%s) dropped.\n",
-                       path, next, sn);
-            } else {
-                // Fill, mark alive with the unit marker, then tell the history: its reload reads
-                // the serial number just filled in.
-                FillCtlrEntry(next, ident, unitByte);
-                {
-                    std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
-                    CtlrEntry& e = GetCtlrEntry(next);
-                    e.bState = CTLR_STATUS_ALIVE;
-                    e.bUnitMark = kUnits[u];
-                }
-                RunCtlrRenumberedHook(next);
-                if (u == 0) SrvLog("RescanCtlr : %s, Index : 0x%x was found.\n", path, next);
-                ++next;
-            }
-            if (u < 3) SrvLog("RescanCtlr : %s, Index : 0x%x (slave%d).\n", path, next, u + 1);
+    CtlrPortWalk walk{"RescanCtlr", "slave", nullptr, nullptr, nullptr};
+    walk.record = [](const CtlrPortUnit& unit, uint8_t n) {
+        // Fill, mark alive with the unit marker, then tell the history: its reload reads the
+        // serial number just filled in.
+        FillCtlrEntry(n, unit.ident, unit.page20Byte);
+        {
+            std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
+            CtlrEntry& e = GetCtlrEntry(n);
+            e.bState = CTLR_STATUS_ALIVE;
+            e.bUnitMark = unit.unitMark;
         }
-        ClearCtlrFrom(next);
-    }
+        RunCtlrRenumberedHook(n);
+        if (unit.index == 0) SrvLog("RescanCtlr : %s, Index : 0x%x was found.\n", unit.path, n);
+    };
+    // Numbers from `next` on are emptied after every port.
+    walk.portDone = [](uint8_t next) { ClearCtlrFrom(next); };
+    VisitCtlrPortUnits(walk);
 }

@@ -179,19 +179,14 @@ bool SaveLocked(uint8_t n) {
     const CtlrNames c = GetCtlrNames(n);
     if (!c.blAlive) return false;
     char path[plat::SRV_PATH_MAX];
-    char temp[plat::SRV_PATH_MAX];
-    if (!HistoryFilePath(c, "", path) || !HistoryFilePath(c, ".tmp", temp)) return false;
+    if (!HistoryFilePath(c, "", path)) return false;
 
+    // Through event_bin_SN.txt.tmp, on the disk before it replaces the history.
     EventBinList& list = g_eventBinLists[n];
     std::lock_guard<std::mutex> lock(list.mLock);
-    FileHandle f(temp, "w");
-    if (!f) return false;
-    bool ok = WriteLinesLocked(list, list.lCount, f.get());
-    ok = ok && plat::SyncFile(f.get());
-    ok = f.Close() && ok;
-    if (ok && plat::ReplaceFile(temp, path)) return true;
-    std::remove(temp);
-    return false;
+    return plat::WriteFileAtomically(
+        path, [&list](std::FILE* f) { return WriteLinesLocked(list, list.lCount, f); },
+        plat::Durability::Flush);
 }
 
 // Appends one recorded line to ServerDir/event_bin_SN.txt, so that the file holds every line
@@ -211,7 +206,7 @@ void AppendHistoryLineLocked(uint8_t n, const char* line) {
 void LoadLocked(uint8_t n) {
     EventBinList& list = g_eventBinLists[n];
     g_historyFileKept[n] = false;
-    // 1. Empty the list; the lines it held are released.
+    // Empty the list; the lines it held are released.
     EventBinLine* old;
     {
         std::lock_guard<std::mutex> lock(list.mLock);
@@ -412,7 +407,7 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
     const CtlrEvent& e = rec.event;
     const CtlrNames c = GetCtlrNames(ctlrNo);
 
-    // 1, 2. Date and time, the line prefix and the serial part.
+    // Date and time, the line prefix and the serial part.
     char date[EVENT_DATE_TEXT_SIZE];
     char time[EVENT_TIME_TEXT_SIZE];
     GetDateTimeText(date, time);
@@ -421,10 +416,10 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
     char serialPart[CTLR_SN_SIZE + 1];
     std::snprintf(serialPart, sizeof serialPart, "%s\\", c.cSn);
 
-    // 3. The history line.
+    // The history line.
     FillEventBinMsg(ctlrNo, e, prefix, serialPart);
 
-    // 4, 5. The hex text and the event text.
+    // The hex text and the event text.
     char hex[EVENT_HEX_DIGITS + 2];
     size_t hexLen = 0;
     AppendHex(hex, sizeof hex, hexLen, e);
@@ -432,20 +427,20 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
     char text[EVENT_TEXT_MAX];
     const bool mailed = EventToText(e, text);
 
-    // 6. The mail body.
+    // The mail body.
     char body[EVENT_MAIL_BODY_MAX];
     std::snprintf(body, sizeof body,
                   "OS Time : %s %s\nSerial No. : %s\n\nEvent (str) : %s\nEvent (bin) : %s\n", date,
                   time, c.cSn, text, hex);
 
-    // 7, 8. The two event logs in the current directory.
+    // The two event logs in the current directory.
     char name[EVENT_FILE_NAME_MAX];
     std::snprintf(name, sizeof name, "event_bin_%s", c.cFileSn);
     if (!AppendEventLog(name, prefix, serialPart, hex)) return;
     std::snprintf(name, sizeof name, "event_%s", c.cFileSn);
     if (!AppendEventLog(name, prefix, serialPart, text)) return;
 
-    // 9. The mail body file and the dispatch.
+    // The mail body file and the dispatch.
     const EventMailCalls& calls = MailCalls();
     if (!mailed || calls.pMailEnableIsTrue == nullptr || calls.pIssueMailOut == nullptr ||
         !calls.pMailEnableIsTrue())

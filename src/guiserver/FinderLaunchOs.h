@@ -14,7 +14,7 @@ constexpr const char FINDER_KEY[] = "KELDRAN";
 // for the responder. Thread-safe.
 //   POSIX: <serverDir>/EchoBack KELDRAN, through plat::LaunchDetached.
 //   Windows: the command interpreter, "open" "cmd.exe" with BuildFinderParams, hidden, through
-//   plat::ShellOpenHidden.
+//   plat::ShellOpenHidden (platform/win32/ShellOpen.h).
 int LaunchFinderResponder(const char* serverDir);
 
 // The command interpreter's parameter text for the Windows launch: a blank, /C java -classpath,

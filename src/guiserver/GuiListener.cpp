@@ -174,8 +174,10 @@ void ThreadBuildGuiServer() {
 }
 
 void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
-    plat::SockStartup(0x0101);
-    // The address is the one in force when the listener starts.
+    plat::SockStartup();
+    // The address is the one in force when the listener starts. The listen backlog is the
+    // host's maximum: with a short queue a burst of clients loses its connection requests and
+    // waits seconds for the retransmissions.
     const plat::SockFd listenSock = OpenListenSocket(CurrentSettings()->listenAddr, port);
     if (boundPort != nullptr) boundPort->store(plat::SockLocalPort(listenSock));
     GuiConnCount.store(0);

@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 #include "base/FileHandle.h"
 #include "base/FileWord.h"
 #include "base/ServerLog.h"
+#include "platform/FileSync.h"
 #include "platform/HostPaths.h"
 #include "protocol/SysStatus.h"
 
@@ -19,9 +21,7 @@ MailAddrTable MailAddrs;
 MailSrvSettings MailSrv;
 
 constexpr char MAIL_ADDR_FILE[] = "mail.cfg";
-constexpr char MAIL_ADDR_TMP_FILE[] = "mail.cfg.tmp";
 constexpr char MAIL_SRV_FILE[] = "mailSrv.cfg";
-constexpr char MAIL_SRV_TMP_FILE[] = "mailSrv.cfg.tmp";
 
 struct ItemRef {
     char* pText;
@@ -63,23 +63,13 @@ bool PutLine(std::FILE* f, const char* text) {
     return std::fputs(text, f) != EOF && std::fputc('\n', f) != EOF;
 }
 
-// Writes a fresh ServerDir/tmpName with `writeLines`, then replaces ServerDir/name by it. On any
+// Replaces ServerDir/name with what `writeLines` writes, through ServerDir/<name>.tmp. On any
 // failure the temporary file is removed and `name` is left as it was. The caller holds
 // g_mailLock, so two saves of the same file never interleave.
-template <typename WriteLines>
-bool SaveThroughTempFile(const char* name, const char* tmpName, WriteLines writeLines) {
+bool SaveThroughTempFile(const char* name, const std::function<bool(std::FILE*)>& writeLines) {
     char path[plat::SRV_PATH_MAX];
-    char tmpPath[plat::SRV_PATH_MAX];
     if (!ServerDirPath(path, sizeof path, name)) return false;
-    if (!ServerDirPath(tmpPath, sizeof tmpPath, tmpName)) return false;
-    FileHandle f(tmpPath, "w");
-    if (!f) return false;
-    bool ok = writeLines(f.get());
-    ok = std::fflush(f.get()) == 0 && ok;
-    ok = f.Close() && ok;
-    if (ok) ok = plat::ReplaceFile(tmpPath, path);
-    if (!ok) std::remove(tmpPath);
-    return ok;
+    return plat::WriteFileAtomically(path, writeLines, plat::Durability::None);
 }
 
 }  // namespace
@@ -172,7 +162,7 @@ uint8_t GetMailAddr(uint8_t bIndex, char out[MAIL_ADDR_SIZE]) {
 
 bool SaveMailAddrFile() {
     std::lock_guard<std::mutex> lock(g_mailLock);
-    return SaveThroughTempFile(MAIL_ADDR_FILE, MAIL_ADDR_TMP_FILE, [](std::FILE* f) {
+    return SaveThroughTempFile(MAIL_ADDR_FILE, [](std::FILE* f) {
         for (const MailAddrSlot& slot : MailAddrs.Slot) {
             bool used = slot.bValid == 1 && slot.cMailAddr[0] != '\0';
             if (!PutLine(f, used ? slot.cMailAddr : MAIL_NULL_TEXT)) return false;
@@ -187,7 +177,7 @@ bool SaveMailSrvFile() {
         ItemRef ref = SrvItem(item);
         ref.pText[ref.lCapacity - 1] = '\0';
     }
-    return SaveThroughTempFile(MAIL_SRV_FILE, MAIL_SRV_TMP_FILE, [](std::FILE* f) {
+    return SaveThroughTempFile(MAIL_SRV_FILE, [](std::FILE* f) {
         for (uint8_t item = 0; item < MAIL_SRV_ITEMS; ++item) {
             const char* text = SrvItem(item).pText;
             if (!PutLine(f, text[0] != '\0' ? text : MAIL_NULL_TEXT)) return false;

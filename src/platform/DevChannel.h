@@ -56,23 +56,47 @@ class DevHandle {
 // driver serves, ETIMEDOUT after DEV_OPEN_TIMEOUT_MS).
 bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr);
 
-// Runs one IOCTL_SCSI_MINIPORT (0x0004D008) request: `block` (blockSize bytes) goes to the driver
-// and comes back with the answer. Only the first `sendLen` bytes carry meaning on the way in
-// (the rest must be zero) and only the first `keepLen` bytes are used on the way out; the POSIX
-// transport sends just that prefix (sendLen is raised to 28 when smaller), and on success leaves
-// the first keepLen bytes of `block` holding the answer with zeros past what the driver returned.
-// Windows hands the whole block to DeviceIoControl.
-// Waits at most `timeoutMs` for the answer. On failure returns false with the system error
-// number in *sysErr (the driver's result, ETIMEDOUT on expiry, EPROTO for a short or malformed
-// answer); the block's content is then unspecified.
-// *touchedLen (when given) receives, on every path, a bound on the leading bytes of `block` that
-// the call wrote, so that a caller can keep the rest of a reused block zero without clearing it
-// all: on POSIX the larger of the answer bytes received and keepLen; blockSize on Windows.
-// `sendData` (when given) holds the request's bytes from offset 28 on (sendLen - 28 of them):
-// they are sent from there instead of from the block, whose data area is then not read on the
-// way in (and must be zero on Windows past them, which copies them into the block).
-bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
-                  uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr,
-                  uint32_t* touchedLen = nullptr, const uint8_t* sendData = nullptr);
+// One request through DevIoControl.
+struct DevIoRequest {
+    // The device control code (IOCTL_SCSI_MINIPORT, 0x0004D008, for every controller request).
+    uint32_t ioctlCode = 0;
+    // The request block, `blockSize` bytes (at least 28): it goes to the driver and comes back
+    // holding the answer.
+    uint8_t* block = nullptr;
+    uint32_t blockSize = 0;
+    // Only the first `sendLen` bytes of the block carry meaning on the way in (the rest must be
+    // zero) and only the first `keepLen` bytes are used on the way out. The POSIX transport sends
+    // just that prefix (sendLen is raised to 28 when smaller, both are cut to blockSize) and on
+    // success leaves the first keepLen bytes of the block holding the answer, with zeros past
+    // what the driver returned. Windows hands the whole block to DeviceIoControl and does not
+    // read keepLen.
+    uint32_t sendLen = 0;
+    uint32_t keepLen = 0;
+    // The longest wait for the answer, in milliseconds, for the whole call (POSIX). Windows
+    // does not read it: the driver bounds the wait by the block's own Timeout field.
+    int timeoutMs = 0;
+    // When given, the request's bytes from offset 28 on (sendLen - 28 of them): they are sent
+    // from here instead of from the block, whose data area is then not read on the way in (and
+    // must be zero past them on Windows, which copies them into the block).
+    const uint8_t* sendData = nullptr;
+};
+
+// What DevIoControl did.
+struct DevIoResult {
+    // The request went through and the block holds the driver's answer.
+    bool ok = false;
+    // On failure the system error number: the driver's result, ETIMEDOUT on expiry, EPROTO for
+    // a short or malformed answer, EBADF for a handle that is not open, EINVAL for no block or
+    // one under 28 bytes (POSIX); GetLastError(), or ERROR_INVALID_PARAMETER for such a block
+    // (Windows). 0 on success. The block's content is unspecified after a failure.
+    int sysErr = 0;
+    // On every path, a bound on the leading bytes of the block that the call wrote, so that a
+    // caller can keep the rest of a reused block zero without clearing it all: on POSIX the
+    // larger of the answer bytes received and keepLen; blockSize on Windows.
+    uint32_t touchedLen = 0;
+};
+
+// Runs one request on an open device.
+[[nodiscard]] DevIoResult DevIoControl(DevHandle& dev, const DevIoRequest& req);
 
 }  // namespace plat

@@ -24,8 +24,6 @@ constexpr int LAUNCH_FAILED = 31;
 // else (no process could be created). Thread-safe.
 int LaunchDetached(const char* const argv[]);
 
-// Windows only: ShellExecuteA(no owner, "open", file, params, no directory, SW_HIDE), returning
-// its result as an int. The POSIX implementation returns LAUNCH_FAILED.
-int ShellOpenHidden(const char* file, const char* params);
+// Windows also opens programs through its shell: platform/win32/ShellOpen.h.
 
 }  // namespace plat

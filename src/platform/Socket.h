@@ -17,9 +17,11 @@ constexpr SockFd kInvalidSock = -1;
 // Listen backlog the host allows at most (SOMAXCONN).
 int SockMaxBacklog();
 
-// Initialises the socket library once per process, asking for `version` (0x0101 = 1.1 on
-// Windows; nothing to do on POSIX). Returns true on success.
-bool SockStartup(uint16_t version);
+// Initialises the socket library once per process; later calls only report how the first one
+// went. Windows asks for the Winsock version the calls here use (2.2); POSIX has nothing to set
+// up. Every call below that makes a socket does this itself, so a program need not call it;
+// the agent does so once before it listens. Returns true on success.
+bool SockStartup();
 
 // IPv4 TCP listening socket bound to `addr` (host byte order; 0 = INADDR_ANY) and `port`
 // (0 = any free port). The address is reusable at once after a restart (SO_REUSEADDR on POSIX).

@@ -23,8 +23,9 @@ bool StartupValueExists(const char* name);
 
 // Writes the value `name` so that the host starts `exePath` (an absolute path) when the system
 // starts, replacing what was there. POSIX: creates the autostart folder if needed and writes the
-// entry through a temporary file renamed over it, so a reader sees the old entry or the new one,
-// never a part. Returns false, having changed nothing, on failure (also for a path a desktop
+// entry (mode 0644) through the hidden temporary file ".<name>.desktop.tmp" renamed over it
+// (WriteFileAtomically, Durability::Flush), so a reader sees the old entry or the new one, never
+// a part. Returns false, having changed nothing, on failure (also for a path a desktop
 // entry cannot carry: relative, not UTF-8, or with control characters).
 bool StartupValueWrite(const char* name, const char* exePath);
 

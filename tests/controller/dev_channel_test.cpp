@@ -28,8 +28,15 @@ int RoundTrip(const char* devName, const std::string& root, int timeoutMs = 5000
     if (!plat::DevOpen(devName, root.c_str(), h, &err)) return err;
     std::vector<uint8_t> block(kBlock, 0);
     block[0] = 28;
-    if (!plat::DevIoControl(h, 0x4D008, block.data(), kBlock, 28, 28, timeoutMs, &err)) return err;
-    return 0;
+    plat::DevIoRequest req;
+    req.ioctlCode = 0x4D008;
+    req.block = block.data();
+    req.blockSize = kBlock;
+    req.sendLen = 28;
+    req.keepLen = 28;
+    req.timeoutMs = timeoutMs;
+    const plat::DevIoResult r = plat::DevIoControl(h, req);
+    return r.ok ? 0 : r.sysErr;
 }
 
 TEST(DevChannel, DevicePathNamesTheSocketOfItsPort) {

@@ -11,6 +11,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Process.h"
 #include "platform/StartupReg.h"
+#include "platform/win32/ShellOpen.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

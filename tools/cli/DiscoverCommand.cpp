@@ -9,6 +9,7 @@
 
 #include "CliCommands.h"
 #include "common/Discovery.h"
+#include "common/PortText.h"
 #include "platform/HostPaths.h"
 #include "platform/Socket.h"
 
@@ -31,10 +32,7 @@ bool ParseDiscoverOptions(const CliContext& ctx, DiscoverOptions* o) {
         if (a == "--target") {
             o->target = v;
         } else if (a == "--port") {
-            char* end = nullptr;
-            long p = std::strtol(v.c_str(), &end, 10);
-            if (end == v.c_str() || *end != '\0' || p <= 0 || p > 65535) return false;
-            o->port = static_cast<uint16_t>(p);
+            if (!port_text::ParsePort(v.data(), v.size(), &o->port)) return false;
         } else if (a == "--timeout") {
             char* end = nullptr;
             double s = std::strtod(v.c_str(), &end);

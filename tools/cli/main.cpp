@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CliCommands.h"
+#include "common/PortText.h"
 
 namespace {
 
@@ -42,14 +43,6 @@ void PrintHelp() {
     }
     std::printf(
         "\nExit status: 0 success, 1 failure (refused, no reply, failure reply), 2 usage.\n");
-}
-
-bool ParsePort(const char* s, uint16_t* out) {
-    char* end = nullptr;
-    long v = std::strtol(s, &end, 10);
-    if (end == s || *end != '\0' || v <= 0 || v > 65535) return false;
-    *out = static_cast<uint16_t>(v);
-    return true;
 }
 
 }  // namespace
@@ -110,7 +103,7 @@ int main(int argc, char** argv) {
             if (a == "--host") {
                 ctx.ep.host = v;
             } else if (a == "--port") {
-                if (!ParsePort(v, &ctx.ep.port)) {
+                if (!port_text::ParsePort(v, &ctx.ep.port)) {
                     std::fprintf(stderr, "pellomar-cli: bad port '%s'\n", v);
                     return CLI_USAGE;
                 }

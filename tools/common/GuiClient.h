@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "protocol/GuiFrame.h"
+
 namespace gui {
 
 using Bytes = std::vector<uint8_t>;
 
 struct Endpoint {
     std::string host = "127.0.0.1";
-    uint16_t port = 8922;
+    uint16_t port = GUI_SERVER_PORT;
     int timeoutMs = 30000;  // connect, and then the whole exchange
 };
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "common/Discovery.h"
+#include "common/PortText.h"
 #include "platform/HostPaths.h"
 #include "platform/Socket.h"
 
@@ -39,14 +40,6 @@ int Usage() {
     return 2;
 }
 
-bool ParsePort(const char* s, uint16_t* out) {
-    char* end = nullptr;
-    long v = std::strtol(s, &end, 10);
-    if (end == s || *end != '\0' || v < 0 || v > 65535) return false;
-    *out = static_cast<uint16_t>(v);
-    return true;
-}
-
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -67,7 +60,7 @@ int main(int argc, char** argv) {
     uint16_t port = disc::DISC_UDP_PORT;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0) {
-            if (i + 1 >= argc || !ParsePort(argv[++i], &port)) return Usage();
+            if (i + 1 >= argc || !port_text::ParsePort(argv[++i], &port, 0)) return Usage();
         } else if (std::strcmp(argv[i], "--help") == 0) {
             Usage();
             return 0;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "common/PortText.h"
+
 namespace {
 
 constexpr int EXIT_SENT = 0;
@@ -73,14 +75,6 @@ bool IsNullText(const std::string& s) {
 
 bool HasLineBreakOrNul(const std::string& s) {
     return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
-bool ParsePort(const std::string& s) {
-    if (s.empty() || s.size() > 5) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    long v = std::strtol(s.c_str(), nullptr, 10);
-    return v >= 1 && v <= 65535;
 }
 
 bool IsHostText(const std::string& h) {
@@ -142,7 +136,7 @@ std::string ServerUrl(const std::string& server, std::string* why) {
             }
         }
     }
-    if (!ParsePort(port)) {
+    if (!port_text::ParsePort(port.data(), port.size(), nullptr)) {
         *why = "SERVER '" + server + "': the port must be a number from 1 to 65535";
         return "";
     }

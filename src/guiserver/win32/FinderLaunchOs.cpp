@@ -4,6 +4,7 @@
 
 #include "platform/HostPaths.h"
 #include "platform/Process.h"
+#include "platform/win32/ShellOpen.h"
 
 int LaunchFinderResponder(const char* serverDir) {
     char params[plat::SRV_PATH_MAX + 64];

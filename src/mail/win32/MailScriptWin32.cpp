@@ -13,7 +13,7 @@
 #include <string>
 
 #include "mail/MailScript.h"
-#include "platform/Process.h"
+#include "platform/win32/ShellOpen.h"
 
 namespace mail_os {
 

@@ -181,33 +181,33 @@ bool DevOpen(const char* devName, const char* root, DevHandle& out, int* sysErr)
     return true;
 }
 
-bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
-                  uint32_t sendLen, uint32_t keepLen, int timeoutMs, int* sysErr,
-                  uint32_t* touchedLen, const uint8_t* sendData) {
-    uint32_t touched = 0;
-    auto fail = [&](int e) {
-        if (sysErr != nullptr) *sysErr = e;
-        if (touchedLen != nullptr) *touchedLen = touched;
-        return false;
+DevIoResult DevIoControl(DevHandle& dev, const DevIoRequest& req) {
+    DevIoResult res;
+    auto fail = [&res](int e) {
+        res.sysErr = e;
+        return res;
     };
+    uint8_t* const block = req.block;
+    const uint32_t blockSize = req.blockSize;
     if (!dev.Valid()) return fail(EBADF);
-    if (blockSize < kHeaderLen) return fail(EINVAL);
-    if (sendLen < kHeaderLen) sendLen = kHeaderLen;
+    if (block == nullptr || blockSize < kHeaderLen) return fail(EINVAL);
+    uint32_t sendLen = req.sendLen < kHeaderLen ? kHeaderLen : req.sendLen;
     if (sendLen > blockSize) sendLen = blockSize;
-    if (keepLen > blockSize) keepLen = blockSize;
+    const uint32_t keepLen = req.keepLen > blockSize ? blockSize : req.keepLen;
     const int fd = static_cast<int>(dev.h_);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(req.timeoutMs > 0 ? req.timeoutMs : 1);
     if (!SetWaitLimit(fd, deadline)) return fail(ETIMEDOUT);
 
     // The prefix and the block go out in one message.
     uint8_t prefix[12];
-    PutLe32(prefix, ioctlCode);
+    PutLe32(prefix, req.ioctlCode);
     PutLe32(prefix + 4, blockSize);
     PutLe32(prefix + 8, sendLen);
     iovec out[3] = {{prefix, sizeof prefix}, {block, sendLen}, {nullptr, 0}};
-    if (sendData != nullptr) {
+    if (req.sendData != nullptr) {
         out[1].iov_len = kHeaderLen;
-        out[2].iov_base = const_cast<uint8_t*>(sendData);
+        out[2].iov_base = const_cast<uint8_t*>(req.sendData);
         out[2].iov_len = sendLen - kHeaderLen;
     }
     int e = SendVec(fd, out, 3, deadline);
@@ -228,7 +228,7 @@ bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t b
     }
     if (n == 0) return fail(EPROTO);
     size_t total = static_cast<size_t>(n);
-    touched = total > sizeof head ? static_cast<uint32_t>(total - sizeof head) : 0;
+    res.touchedLen = total > sizeof head ? static_cast<uint32_t>(total - sizeof head) : 0;
     if (total < sizeof head) {
         size_t got = 0;
         e = RecvAll(fd, head + total, sizeof head - total, deadline, &got);
@@ -243,16 +243,16 @@ bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t b
     if (have < n2) {
         size_t got = 0;
         e = RecvAll(fd, block + have, n2 - have, deadline, &got);
-        touched = static_cast<uint32_t>(have + got);
+        res.touchedLen = static_cast<uint32_t>(have + got);
         if (e != 0) return fail(e);
     }
-    touched = n2;
+    res.touchedLen = n2;
     if (keepLen > n2) {
         std::memset(block + n2, 0, keepLen - n2);
-        touched = keepLen;
+        res.touchedLen = keepLen;
     }
-    if (touchedLen != nullptr) *touchedLen = touched;
-    return true;
+    res.ok = true;
+    return res;
 }
 
 }  // namespace plat

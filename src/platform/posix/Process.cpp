@@ -130,8 +130,4 @@ int LaunchDetached(const char* const argv[]) {
     return LAUNCH_OK;
 }
 
-int ShellOpenHidden(const char*, const char*) {
-    return LAUNCH_FAILED;
-}
-
 }  // namespace plat

@@ -1,6 +1,5 @@
 #include "platform/Socket.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -12,12 +11,24 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/SockAddr.h"
 
 namespace plat {
 
 namespace {
+
+static_assert(sizeof(sockaddr_in) == sizeof(SockAddrV4) && AF_INET == SOCK_FAMILY_INET &&
+                  offsetof(sockaddr_in, sin_port) == offsetof(SockAddrV4, port) &&
+                  offsetof(sockaddr_in, sin_addr) == offsetof(SockAddrV4, addr),
+              "SockAddrV4 is laid out as this host's sockaddr_in");
+
+const sockaddr* AsSockAddr(const SockAddrV4& a) {
+    return reinterpret_cast<const sockaddr*>(&a);
+}
 
 void SetErr(char* err, size_t cap, const char* what, int e) {
     if (err != nullptr && cap > 0) std::snprintf(err, cap, "%s: %s", what, std::strerror(e));
@@ -43,7 +54,8 @@ int SockMaxBacklog() {
     return SOMAXCONN;
 }
 
-bool SockStartup(uint16_t) {
+// POSIX sockets need no set-up.
+bool SockStartup() {
     return true;
 }
 
@@ -55,11 +67,8 @@ SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_
     }
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    const SockAddrV4 a = MakeSockAddrV4(addr, port);
+    if (bind(fd, AsSockAddr(a), sizeof a) < 0) {
         SetErr(err, errCap, "bind", errno);
         close(fd);
         return kInvalidSock;
@@ -197,18 +206,6 @@ void SockClose(SockFd sock) {
     if (sock != kInvalidSock) close(Fd(sock));
 }
 
-namespace {
-
-sockaddr_in V4(uint32_t addr, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(addr);
-    return a;
-}
-
-}  // namespace
-
 SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t errCap) {
     if (inUse != nullptr) *inUse = false;
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -216,8 +213,8 @@ SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t 
         SetErr(err, errCap, "socket", errno);
         return kInvalidSock;
     }
-    sockaddr_in a = V4(addr, port);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    const SockAddrV4 a = MakeSockAddrV4(addr, port);
+    if (bind(fd, AsSockAddr(a), sizeof a) < 0) {
         int e = errno;
         if (inUse != nullptr) *inUse = e == EADDRINUSE;
         SetErr(err, errCap, "bind", e);
@@ -240,8 +237,9 @@ bool SockIsBroadcastAddr(uint32_t addr) {
     for (ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
         if ((i->ifa_flags & IFF_BROADCAST) == 0 || i->ifa_broadaddr == nullptr) continue;
         if (i->ifa_broadaddr->sa_family != AF_INET) continue;
-        const auto* b = reinterpret_cast<const sockaddr_in*>(i->ifa_broadaddr);
-        found = ntohl(b->sin_addr.s_addr) == addr;
+        uint32_t b = 0;
+        uint16_t unusedPort = 0;
+        found = ReadSockAddrV4(i->ifa_broadaddr, sizeof(sockaddr_in), &b, &unusedPort) && b == addr;
     }
     freeifaddrs(list);
     return found;
@@ -253,10 +251,10 @@ int SockUdpSendTo(SockFd sock, uint32_t addr, uint16_t port, const void* buf, in
         SetErr(err, errCap, "sendto", EINVAL);
         return -1;
     }
-    sockaddr_in a = V4(addr, port);
+    const SockAddrV4 a = MakeSockAddrV4(addr, port);
     for (;;) {
-        ssize_t n = sendto(Fd(sock), buf, static_cast<size_t>(len), MSG_NOSIGNAL,
-                           reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ssize_t n =
+            sendto(Fd(sock), buf, static_cast<size_t>(len), MSG_NOSIGNAL, AsSockAddr(a), sizeof a);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             SetErr(err, errCap, "sendto", errno);
@@ -283,21 +281,11 @@ int SockUdpRecvFrom(SockFd sock, void* buf, int len, int timeoutMs, uint32_t* pe
     if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : -1;
     uint32_t a = 0;
     uint16_t p = 0;
-    if (from.ss_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&from);
-        a = ntohl(in->sin_addr.s_addr);
-        p = ntohs(in->sin_port);
-    }
+    ReadSockAddrV4(&from, fromLen, &a, &p);
     if (peerAddr != nullptr) *peerAddr = a;
     if (peerPort != nullptr) *peerPort = p;
     if (peerText != nullptr) SockAddrText(a, peerText, peerTextCap);
     return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
-}
-
-void SockAddrText(uint32_t addr, char* buf, size_t cap) {
-    if (buf == nullptr || cap == 0) return;
-    std::snprintf(buf, cap, "%u.%u.%u.%u", (addr >> 24) & 0xFFu, (addr >> 16) & 0xFFu,
-                  (addr >> 8) & 0xFFu, addr & 0xFFu);
 }
 
 bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap) {
@@ -305,11 +293,7 @@ bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap)
         if (err != nullptr && errCap > 0) std::snprintf(err, errCap, "empty address");
         return false;
     }
-    in_addr numeric{};
-    if (inet_pton(AF_INET, host, &numeric) == 1) {
-        *addr = ntohl(numeric.s_addr);
-        return true;
-    }
+    if (ParseDottedV4(host, addr)) return true;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
@@ -322,7 +306,8 @@ bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap)
         if (list != nullptr) freeaddrinfo(list);
         return false;
     }
-    *addr = ntohl(reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr);
+    uint16_t unusedPort = 0;
+    ReadSockAddrV4(list->ai_addr, list->ai_addrlen, addr, &unusedPort);
     freeaddrinfo(list);
     return true;
 }

@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "platform/HostPaths.h"
+#include "platform/FileSync.h"
 
 namespace plat {
 
@@ -126,17 +127,6 @@ std::string ExecValue(const char* path) {
     return value;
 }
 
-bool WriteAll(int fd, const std::string& s) {
-    size_t off = 0;
-    while (off < s.size()) {
-        ssize_t n = write(fd, s.data() + off, s.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool StartupKeyOpen() {
@@ -180,24 +170,17 @@ bool StartupValueWrite(const char* name, const char* exePath) {
     std::string entry = std::string("[Desktop Entry]\n") + "Type=Application\n" + "Name=" + name +
                         "\n" + "Exec=" + ExecValue(exePath) + "\n" + "Terminal=false\n";
 
+    // Through a hidden temporary file that desktop sessions do not read as an entry.
     std::string path = EntryPath(name);
-    std::string tmpl = dir + "/." + name + ".desktop.XXXXXX";
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0) return false;
-    // Autostart entries are read by every user's session.
-    bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, entry) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = ReplaceFile(tmpl.c_str(), path.c_str());
-    if (!ok) {
-        unlink(tmpl.c_str());
-        return false;
-    }
-    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-    }
-    return true;
+    std::string temp = dir + "/." + name + ".desktop.tmp";
+    return WriteFileAtomically(
+        path.c_str(),
+        [&entry](std::FILE* f) {
+            // Autostart entries are read by every user's session.
+            return fchmod(fileno(f), 0644) == 0 &&
+                   std::fwrite(entry.data(), 1, entry.size(), f) == entry.size();
+        },
+        Durability::Flush, temp.c_str());
 }
 
 bool StartupValueDelete(const char* name) {

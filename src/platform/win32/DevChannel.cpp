@@ -30,21 +30,25 @@ bool DevOpen(const char* devName, const char*, DevHandle& out, int* sysErr) {
     return true;
 }
 
-bool DevIoControl(DevHandle& dev, uint32_t ioctlCode, uint8_t* block, uint32_t blockSize,
-                  uint32_t sendLen, uint32_t, int, int* sysErr, uint32_t* touchedLen,
-                  const uint8_t* sendData) {
+DevIoResult DevIoControl(DevHandle& dev, const DevIoRequest& req) {
+    DevIoResult res;
     // The driver gets (and may write) the whole block.
-    if (touchedLen != nullptr) *touchedLen = blockSize;
-    if (sendData != nullptr && sendLen > 28 && sendLen <= blockSize)
-        std::memcpy(block + 28, sendData, sendLen - 28);
+    res.touchedLen = req.blockSize;
+    if (req.block == nullptr || req.blockSize < 28) {
+        res.sysErr = ERROR_INVALID_PARAMETER;
+        return res;
+    }
+    if (req.sendData != nullptr && req.sendLen > 28 && req.sendLen <= req.blockSize)
+        std::memcpy(req.block + 28, req.sendData, req.sendLen - 28);
     DWORD returned = 0;
     // Synchronous; the driver bounds the wait by the block's own Timeout field.
-    if (!DeviceIoControl(H(dev.h_), ioctlCode, block, blockSize, block, blockSize, &returned,
-                         nullptr)) {
-        if (sysErr != nullptr) *sysErr = static_cast<int>(GetLastError());
-        return false;
+    if (!DeviceIoControl(H(dev.h_), req.ioctlCode, req.block, req.blockSize, req.block,
+                         req.blockSize, &returned, nullptr)) {
+        res.sysErr = static_cast<int>(GetLastError());
+        return res;
     }
-    return true;
+    res.ok = true;
+    return res;
 }
 
 }  // namespace plat

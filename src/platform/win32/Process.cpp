@@ -1,17 +1,10 @@
 #include "platform/Process.h"
 
 #include <windows.h>
-// after windows.h
-#include <shellapi.h>
 
 #include <string>
 
 namespace plat {
-
-int ShellOpenHidden(const char* file, const char* params) {
-    HINSTANCE h = ShellExecuteA(nullptr, "open", file, params, nullptr, SW_HIDE);
-    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
-}
 
 namespace {
 

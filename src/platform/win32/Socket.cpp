@@ -1,29 +1,41 @@
-// Windows Sockets. The agent asks for version 1.1 (SockStartup(0x0101)); the calls used here
-// exist in every version.
+// Windows Sockets 2.2: the version whose calls this file uses.
 #include "platform/Socket.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <vector>
+
+#include "platform/SockAddr.h"
 
 namespace plat {
 
 namespace {
 
+static_assert(sizeof(sockaddr_in) == sizeof(SockAddrV4) && AF_INET == SOCK_FAMILY_INET &&
+                  offsetof(sockaddr_in, sin_port) == offsetof(SockAddrV4, port) &&
+                  offsetof(sockaddr_in, sin_addr) == offsetof(SockAddrV4, addr),
+              "SockAddrV4 is laid out as this host's sockaddr_in");
+
+const sockaddr* AsSockAddr(const SockAddrV4& a) {
+    return reinterpret_cast<const sockaddr*>(&a);
+}
+
 SOCKET S(SockFd s) {
     return static_cast<SOCKET>(s);
 }
 
-// Every call that makes a socket first makes sure the library is initialised, asking for 2.2
-// (programs other than the agent, the tests among them, need not call SockStartup themselves).
-// The agent's listener asks for 1.1 first; the library counts both starts.
-void EnsureStartup() {
+// Starts the library once per process, asking for version 2.2. Every call that makes a socket
+// does this first, so programs other than the agent, the tests among them, need not call
+// SockStartup themselves.
+bool EnsureStartup() {
     static const bool started = [] {
         WSADATA data;
-        return WSAStartup(0x0202, &data) == 0;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
-    (void)started;
+    return started;
 }
 
 void SetErr(char* err, size_t cap, const char* what, int e) {
@@ -50,9 +62,8 @@ int SockMaxBacklog() {
     return SOMAXCONN;
 }
 
-bool SockStartup(uint16_t version) {
-    WSADATA data;
-    return WSAStartup(version, &data) == 0;
+bool SockStartup() {
+    return EnsureStartup();
 }
 
 SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_t errCap) {
@@ -65,11 +76,8 @@ SockFd SockTcpListen(uint32_t addr, uint16_t port, int backlog, char* err, size_
     // Another program may not bind the same port while we hold it.
     BOOL one = TRUE;
     setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(addr);
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
+    const SockAddrV4 a = MakeSockAddrV4(addr, port);
+    if (bind(s, AsSockAddr(a), sizeof a) == SOCKET_ERROR) {
         SetErr(err, errCap, "bind", WSAGetLastError());
         closesocket(s);
         return kInvalidSock;
@@ -199,22 +207,6 @@ void SockClose(SockFd sock) {
     if (sock != kInvalidSock) closesocket(S(sock));
 }
 
-}  // namespace plat
-
-namespace plat {
-
-namespace {
-
-sockaddr_in V4(uint32_t addr, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(addr);
-    return a;
-}
-
-}  // namespace
-
 SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t errCap) {
     if (inUse != nullptr) *inUse = false;
     EnsureStartup();
@@ -225,8 +217,8 @@ SockFd SockUdpBind(uint32_t addr, uint16_t port, bool* inUse, char* err, size_t 
     }
     BOOL one = TRUE;
     setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in a = V4(addr, port);
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
+    const SockAddrV4 a = MakeSockAddrV4(addr, port);
+    if (bind(s, AsSockAddr(a), sizeof a) == SOCKET_ERROR) {
         int e = WSAGetLastError();
         if (inUse != nullptr) *inUse = e == WSAEADDRINUSE || e == WSAEACCES;
         SetErr(err, errCap, "bind", e);
@@ -243,14 +235,45 @@ bool SockUdpAllowBroadcast(SockFd sock) {
 }
 
 bool SockIsBroadcastAddr(uint32_t addr) {
-    return addr == 0xFFFFFFFFu;
+    if (addr == 0xFFFFFFFFu) return true;
+    // The interface list gives each address with its netmask (its broadcast field always holds
+    // the limited broadcast address): the broadcast address is the address with every host bit
+    // set.
+    if (!EnsureStartup()) return false;
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return false;
+    std::vector<INTERFACE_INFO> list(32);
+    DWORD bytes = 0;
+    int r;
+    for (;;) {
+        r = WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, list.data(),
+                     static_cast<DWORD>(list.size() * sizeof(INTERFACE_INFO)), &bytes, nullptr,
+                     nullptr);
+        if (r == 0 || WSAGetLastError() != WSAEFAULT || list.size() >= 1024) break;
+        list.resize(list.size() * 2);
+    }
+    closesocket(s);
+    if (r != 0) return false;
+    bool found = false;
+    const size_t count = bytes / sizeof(INTERFACE_INFO);
+    for (size_t i = 0; i < count && i < list.size() && !found; ++i) {
+        const INTERFACE_INFO& info = list[i];
+        if ((info.iiFlags & IFF_BROADCAST) == 0) continue;
+        uint32_t ifAddr = 0;
+        uint32_t mask = 0;
+        uint16_t unusedPort = 0;
+        if (!ReadSockAddrV4(&info.iiAddress, sizeof info.iiAddress, &ifAddr, &unusedPort) ||
+            !ReadSockAddrV4(&info.iiNetmask, sizeof info.iiNetmask, &mask, &unusedPort))
+            continue;
+        found = mask != 0xFFFFFFFFu && (ifAddr | ~mask) == addr;
+    }
+    return found;
 }
 
 int SockUdpSendTo(SockFd sock, uint32_t addr, uint16_t port, const void* buf, int len, char* err,
                   size_t errCap) {
-    sockaddr_in a = V4(addr, port);
-    int n = sendto(S(sock), static_cast<const char*>(buf), len, 0, reinterpret_cast<sockaddr*>(&a),
-                   sizeof a);
+    const SockAddrV4 a = MakeSockAddrV4(addr, port);
+    int n = sendto(S(sock), static_cast<const char*>(buf), len, 0, AsSockAddr(a), sizeof a);
     if (n == SOCKET_ERROR) {
         SetErr(err, errCap, "sendto", WSAGetLastError());
         return -1;
@@ -271,17 +294,13 @@ int SockUdpRecvFrom(SockFd sock, void* buf, int len, int timeoutMs, uint32_t* pe
     // A datagram longer than the buffer: its first `len` bytes were stored.
     if (n == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) n = len + 1;
     if (n == SOCKET_ERROR) return -1;
-    uint32_t a = ntohl(from.sin_addr.s_addr);
+    uint32_t a = 0;
+    uint16_t p = 0;
+    ReadSockAddrV4(&from, static_cast<size_t>(fromLen), &a, &p);
     if (peerAddr != nullptr) *peerAddr = a;
-    if (peerPort != nullptr) *peerPort = ntohs(from.sin_port);
+    if (peerPort != nullptr) *peerPort = p;
     if (peerText != nullptr) SockAddrText(a, peerText, peerTextCap);
     return n;
-}
-
-void SockAddrText(uint32_t addr, char* buf, size_t cap) {
-    if (buf == nullptr || cap == 0) return;
-    std::snprintf(buf, cap, "%u.%u.%u.%u", (addr >> 24) & 0xFFu, (addr >> 16) & 0xFFu,
-                  (addr >> 8) & 0xFFu, addr & 0xFFu);
 }
 
 bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap) {
@@ -289,6 +308,7 @@ bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap)
         if (err != nullptr && errCap > 0) std::snprintf(err, errCap, "empty address");
         return false;
     }
+    if (ParseDottedV4(host, addr)) return true;
     EnsureStartup();
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -299,7 +319,8 @@ bool SockResolveIpv4(const char* host, uint32_t* addr, char* err, size_t errCap)
         if (list != nullptr) freeaddrinfo(list);
         return false;
     }
-    *addr = ntohl(reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr);
+    uint16_t unusedPort = 0;
+    ReadSockAddrV4(list->ai_addr, list->ai_addrlen, addr, &unusedPort);
     freeaddrinfo(list);
     return true;
 }
