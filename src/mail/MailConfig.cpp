@@ -69,7 +69,9 @@ bool PutLine(std::FILE* f, const char* text) {
 bool SaveThroughTempFile(const char* name, const std::function<bool(std::FILE*)>& writeLines) {
     char path[plat::SRV_PATH_MAX];
     if (!ServerDirPath(path, sizeof path, name)) return false;
-    return plat::WriteFileAtomically(path, writeLines, plat::Durability::None);
+    // The files hold the recipients and the SMTP password: only the agent's user may read them.
+    return plat::WriteFileAtomically(path, writeLines, plat::Durability::None, nullptr,
+                                     plat::FileAccess::OwnerOnly);
 }
 
 }  // namespace

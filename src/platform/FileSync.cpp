@@ -4,6 +4,7 @@
 
 #include "platform/FileSyncOs.h"
 #include "platform/HostPaths.h"
+#include "platform/PrivateFile.h"
 
 namespace plat {
 
@@ -34,7 +35,7 @@ class OpenFile {
 }  // namespace
 
 bool WriteFileAtomically(const char* path, const std::function<bool(std::FILE*)>& writeContent,
-                         Durability durability, const char* tempPath) {
+                         Durability durability, const char* tempPath, FileAccess access) {
     if (path == nullptr || path[0] == '\0' || !writeContent) return false;
     char temp[SRV_PATH_MAX];
     const size_t pathLen = std::strlen(path);
@@ -49,7 +50,7 @@ bool WriteFileAtomically(const char* path, const std::function<bool(std::FILE*)>
     }
     if (std::strcmp(temp, path) == 0) return false;
 
-    OpenFile f(std::fopen(temp, "w"));
+    OpenFile f(access == FileAccess::OwnerOnly ? OpenPrivateFile(temp) : std::fopen(temp, "w"));
     if (f.get() == nullptr) return false;
     bool ok = writeContent(f.get());
     if (durability == Durability::Flush)

@@ -24,6 +24,12 @@ enum class Durability {
     Flush,
 };
 
+// Who may read the file WriteFileAtomically writes.
+enum class FileAccess {
+    Default,    // as any new file of the process (POSIX: 0666 less the umask)
+    OwnerOnly,  // the process's user alone (OpenPrivateFile: POSIX mode 0600)
+};
+
 // Replaces the file `path` with new content: creates the temporary file `tempPath` (or
 // "<path>.tmp" when none is given; it must lie in the folder of `path`) in text mode, lets
 // `writeContent` write into it (it returns false on a failure of its own), flushes and closes
@@ -33,6 +39,7 @@ enum class Durability {
 // failing) returns false, removes the temporary if it created it, and leaves `path` as it was.
 // Callers serialise writes of the same file; distinct files may be written at once.
 bool WriteFileAtomically(const char* path, const std::function<bool(std::FILE*)>& writeContent,
-                         Durability durability, const char* tempPath = nullptr);
+                         Durability durability, const char* tempPath = nullptr,
+                         FileAccess access = FileAccess::Default);
 
 }  // namespace plat

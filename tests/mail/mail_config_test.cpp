@@ -160,6 +160,14 @@ TEST_F(MailConfig, SavedRecipientsReadBackAndEmptySlotsBecomeNull) {
     ASSERT_TRUE(SaveMailAddrFile());
     EXPECT_EQ(Cfg(), Lines({"a@x.test", "NULL", "NULL", "NULLx@y.test", "NULL", "c@z.test",
                             "d@z.test", "NULL", "NULL", "NULL", "NULL", "last@x.test"}));
+    // Both files are the agent's user's alone, also when one existed readable by all.
+    ASSERT_TRUE(WriteFile(sd.File("mailSrv.cfg"), "old\n"));
+    std::filesystem::permissions(sd.File("mailSrv.cfg"), std::filesystem::perms::all);
+    ASSERT_TRUE(SaveMailSrvFile());
+    for (const char* name : {"mail.cfg", "mailSrv.cfg"})
+        EXPECT_EQ(std::filesystem::status(sd.File(name)).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << name;
 
     // After a restart NULLx is gone from its slot (it contains NULL) and slot 11 is NULL again.
     StartUp();
