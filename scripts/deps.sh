@@ -8,7 +8,7 @@
 set -euo pipefail
 
 declare -A GROUP
-GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev"
+GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev"
 GROUP[test]="python3 python3-aiosmtpd xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"

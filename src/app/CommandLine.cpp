@@ -3,25 +3,30 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/ServerLog.h"
+#include "base/AgentPaths.h"
 #include "base/Settings.h"
 #include "platform/HostPaths.h"
 
 namespace {
 
 constexpr const char* USAGE =
-    "Usage: pellomar [--check-config | --help | --version]\n"
+    "Usage: pellomar [--config FILE] [--check-config | --help | --version]\n"
     "Without arguments runs the RAID controller management agent.\n"
-    "  --check-config  read pellomar.conf beside the agent, print what it says, exit 0 or 1\n"
+    "  --config FILE   use the settings file FILE instead of the agent's own\n"
+    "  --check-config  read the settings file, print what it says, exit 0 (no fault) or 1\n"
     "  --help          this text\n"
     "  --version       the agent's version\n";
 
-int CheckConfig() {
+int Usage(const char* why, const char* what) {
+    std::fprintf(stderr, "pellomar: %s%s\n%s", why, what, USAGE);
+    return 2;
+}
+
+int CheckConfig(const char* configPath) {
     char exePath[plat::SRV_PATH_MAX];
     if (!plat::GetExecutablePath(exePath, sizeof exePath)) exePath[0] = '\0';
-    SetServerDirFromExePath(exePath);
     char path[plat::SRV_PATH_MAX];
-    SettingsFilePath(path, sizeof path);
+    ResolveSettingsPath(exePath, configPath, path, sizeof path);
     const AgentSettings s = LoadAgentSettings(path);
     if (!s.found)
         std::printf("%s: not found; every setting has its default:\n", path);
@@ -37,25 +42,32 @@ int CheckConfig() {
 
 }  // namespace
 
-bool RunsAsAgent(int argc, char**) {
-    return argc <= 1;
-}
-
-int RunCommandLine(int argc, char** argv) {
-    const char* a = argv[1];
-    if (argc == 2 && std::strcmp(a, "--check-config") == 0) return CheckConfig();
-    if (argc == 2 && (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)) {
-        std::fputs(USAGE, stdout);
-        return 0;
+bool ParseAgentCommandLine(int argc, char** argv, const char** configPath, int* exitCode) {
+    *configPath = nullptr;
+    *exitCode = 0;
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--config") == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                *exitCode = Usage("--config needs a file", "");
+                return false;
+            }
+            *configPath = argv[++i];
+        } else if (std::strcmp(a, "--check-config") == 0) {
+            check = true;
+        } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(USAGE, stdout);
+            return false;
+        } else if (std::strcmp(a, "--version") == 0) {
+            std::printf("pellomar %s\n", PELLOMAR_VERSION);
+            return false;
+        } else {
+            *exitCode = Usage("unknown argument ", a);
+            return false;
+        }
     }
-    if (argc == 2 && std::strcmp(a, "--version") == 0) {
-        std::printf("pellomar %s\n", PELLOMAR_VERSION);
-        return 0;
-    }
-    std::fprintf(stderr, "pellomar: unknown argument %s\n%s", a, USAGE);
-    return 2;
-}
-
-void SettingsFilePath(char* buf, size_t cap) {
-    if (!ServerDirPath(buf, cap, SETTINGS_FILE) && cap > 0) buf[0] = '\0';
+    if (!check) return true;
+    *exitCode = CheckConfig(*configPath);
+    return false;
 }

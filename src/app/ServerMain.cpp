@@ -7,7 +7,9 @@
 #include "shell/TrayWindow.h"
 
 int ServerMain(int argc, char** argv) {
-    if (!RunsAsAgent(argc, argv)) return RunCommandLine(argc, argv);
+    const char* configPath = nullptr;
+    int exitCode = 0;
+    if (!ParseAgentCommandLine(argc, argv, &configPath, &exitCode)) return exitCode;
     // The display first, so that even the second-instance warning is a real box on a desktop.
     plat::DesktopConnect();
     // One copy per machine. Another copy: warning box, exit 0, no log line.
@@ -20,7 +22,7 @@ int ServerMain(int argc, char** argv) {
     // The hidden window, titled and classed from the resources, and the tray icon.
     if (!CreateTrayWindow()) return 0;
     // The agent itself: its files, controllers, mail, responder and threads.
-    ServerStartUp();
+    ServerStartUp(configPath);
     // The message loop, until Exit.
     return plat::DesktopRunLoop();
 }

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/CommandLine.h"
 #include "app/SubsystemHooks.h"
+#include "base/AgentPaths.h"
 #include "base/ServerLog.h"
 #include "base/Settings.h"
 #include "controller/CtlrDiscovery.h"
@@ -13,17 +13,15 @@
 #include "guiserver/GuiListener.h"
 #include "mail/MailDispatch.h"
 #include "platform/HostPaths.h"
+#include "platform/ServiceManager.h"
 #include "platform/Threads.h"
 
 namespace {
 
-// Reads pellomar.conf and hands each subsystem its part. Every fault goes to the log and to
-// standard error; a faulty file leaves the GUI port to loopback clients.
-void ApplySettingsFile() {
-    char path[plat::SRV_PATH_MAX];
-    SettingsFilePath(path, sizeof path);
-    const AgentSettings s = LoadAgentSettings(path);
-    if (s.found && s.Ok()) SrvLog("Settings : %s read.\n", path);
+// Reports the settings file's faults in the log and on standard error; a faulty file leaves
+// the GUI port to loopback clients (the settings say so already).
+void ReportSettings(const AgentSettings& s) {
+    if (s.found && s.Ok()) SrvLog("Settings : %s read.\n", s.path.c_str());
     for (const std::string& f : s.faults) {
         SrvLog("Settings : %s\n", f.c_str());
         std::fprintf(stderr, "pellomar: %s\n", f.c_str());
@@ -33,7 +31,6 @@ void ApplySettingsFile() {
         SrvLog("Settings : %s.\n", line);
         std::fprintf(stderr, "pellomar: %s\n", line);
     }
-    SetGuiPortSettings(s.gui);
 }
 
 void PollingThreadEntry(void*) {
@@ -47,14 +44,20 @@ void ListenerThreadEntry(void*) {
 // Start-up, one initialiser after the other in dependency order: the folder and the log, the
 // controllers, mail, the discovery responder, the recorded histories, then the two threads that
 // serve them.
-void ServerStartUp() {
+void ServerStartUp(const char* configPath) {
     ConnectSubsystems();
-    // ServerDir: the folder of the executable, where the log and the agent's files live.
+    // Under the service manager every log line also goes to the journal.
+    SetLogToStderr(plat::OutputGoesToJournal());
+    // The settings file, then where the agent's files go: the log, the state, the programs.
     char exePath[plat::SRV_PATH_MAX];
     if (!plat::GetExecutablePath(exePath, sizeof exePath)) exePath[0] = '\0';
-    SetServerDirFromExePath(exePath);
+    char settingsPath[plat::SRV_PATH_MAX];
+    ResolveSettingsPath(exePath, configPath, settingsPath, sizeof settingsPath);
+    const AgentSettings settings = LoadAgentSettings(settingsPath);
+    ApplyAgentPaths(exePath, settings.paths);
     SrvLog("GS.1.1.5 Start.\n");
-    ApplySettingsFile();
+    ReportSettings(settings);
+    SetGuiPortSettings(settings.gui);
     InitCtlrTable();
     InitializeSmtp();
     InitFinderServer();

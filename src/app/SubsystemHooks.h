@@ -5,6 +5,8 @@
 
 // Connects the hooks: a rescan's renumbered controller reloads its history
 // (ReloadEventBinFile), a cleared controller forgets it (FreeEventBinList), and recorded events
-// are mailed through MailEnableIsTrue and IssueMailOut. Start-up calls it first; so do tests
-// that run those paths across subsystems.
+// are mailed through MailEnableIsTrue and IssueMailOut; the service manager hears READY=1 when
+// the GUI port listens, a status line ("STATUS=15 controllers found, 1234 clients served")
+// now and then, and WATCHDOG=1 from the polling thread when it asked for a watchdog. Start-up
+// calls it first; so do tests that run those paths across subsystems.
 void ConnectSubsystems();

@@ -1,5 +1,6 @@
 #include "base/ServerLog.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,59 @@ std::mutex g_logLock;
 std::mutex g_stdoutLock;
 // The executable lies in the root folder: ServerDir is empty, and its files are "/name".
 bool g_serverDirIsRoot = false;
+// Set apart from ServerDir (empty: ServerDir's).
+char g_logDir[plat::SRV_PATH_MAX];
+char g_programDir[plat::SRV_PATH_MAX];
+std::atomic<bool> g_logToStderr{false};
+
+// name in `dir`, or in ServerDir when `dir` is empty.
+bool DirPath(const char* dir, char* buf, size_t cap, const char* name) {
+    if (dir[0] == '\0') return ServerDirPath(buf, cap, name);
+    if (cap == 0) return false;
+    int n = std::snprintf(buf, cap, "%s%c%s", dir, plat::PathSeparator(), name);
+    if (n < 0 || static_cast<size_t>(n) >= cap) {
+        buf[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+// The folder text of `dir` as a command names it (see ServerFolderText).
+void FolderText(const char* dir, bool isRoot, char (&out)[plat::SRV_PATH_MAX]) {
+    const char sep = plat::PathSeparator();
+    if (isRoot) {
+        std::snprintf(out, sizeof out, "%c", sep);
+        return;
+    }
+    std::snprintf(out, sizeof out, "%s", dir);
+    const bool bareDrive = sep == '\\' && std::strlen(out) == 2 && out[1] == ':';
+    if (bareDrive) {
+        out[2] = sep;
+        out[3] = '\0';
+    }
+}
+
 }  // namespace
+
+void SetLogDir(const char* dir) {
+    std::snprintf(g_logDir, sizeof g_logDir, "%s", dir ? dir : "");
+}
+
+void SetProgramDir(const char* dir) {
+    std::snprintf(g_programDir, sizeof g_programDir, "%s", dir ? dir : "");
+}
+
+void SetLogToStderr(bool on) {
+    g_logToStderr.store(on);
+}
+
+void ProgramFolderText(char (&out)[plat::SRV_PATH_MAX]) {
+    if (g_programDir[0] == '\0') {
+        ServerFolderText(out);
+        return;
+    }
+    FolderText(g_programDir, false, out);
+}
 
 void SetServerDir(const char* dir) {
     std::snprintf(ServerDir, sizeof ServerDir, "%s", dir ? dir : "");
@@ -45,17 +98,7 @@ bool ServerDirPath(char* buf, size_t cap, const char* name) {
 }
 
 void ServerFolderText(char (&out)[plat::SRV_PATH_MAX]) {
-    const char sep = plat::PathSeparator();
-    if (g_serverDirIsRoot) {
-        std::snprintf(out, sizeof out, "%c", sep);
-        return;
-    }
-    std::snprintf(out, sizeof out, "%s", ServerDir);
-    const bool bareDrive = sep == '\\' && std::strlen(out) == 2 && out[1] == ':';
-    if (bareDrive) {
-        out[2] = sep;
-        out[3] = '\0';
-    }
+    FolderText(ServerDir, g_serverDirIsRoot, out);
 }
 
 void SrvLog(const char* format, ...) {
@@ -65,11 +108,16 @@ void SrvLog(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
 
+    const size_t len = std::strlen(text);
     char path[plat::SRV_PATH_MAX];
-    if (!ServerDirPath(path, sizeof path, "ServerLog.txt")) return;
+    const bool toFile = DirPath(g_logDir, path, sizeof path, "ServerLog.txt");
 
     std::lock_guard<std::mutex> lock(g_logLock);
-    plat::AppendTextToFile(path, text, std::strlen(text));
+    if (toFile) plat::AppendTextToFile(path, text, len);
+    if (g_logToStderr.load()) {
+        std::fwrite(text, 1, len, stderr);
+        std::fflush(stderr);
+    }
 }
 
 void StdOutMsg(const char* format, ...) {

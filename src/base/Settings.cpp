@@ -90,6 +90,44 @@ void ReadGui(AgentSettings& s, const toml::table& gui) {
     if (ok) s.gui = g;
 }
 
+// An absolute folder: "/..." (or "X:\\..." / "\\\\..." on Windows), without control characters.
+bool IsAbsoluteFolder(const std::string& p) {
+    if (p.empty() || p.size() >= 1024) return false;
+    for (char c : p)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    if (p[0] == '/') return true;
+    return p.size() >= 3 &&
+           ((p[1] == ':' && (p[2] == '\\' || p[2] == '/')) || (p[0] == '\\' && p[1] == '\\'));
+}
+
+void ReadPaths(AgentSettings& s, const toml::table& paths) {
+    PathSettings ps;
+    bool ok = true;
+    for (const auto& [k, node] : paths) {
+        const std::string key(k.str());
+        std::string* target = key == "state_dir"     ? &ps.stateDir
+                              : key == "log_dir"     ? &ps.logDir
+                              : key == "program_dir" ? &ps.programDir
+                                                     : nullptr;
+        if (target == nullptr) {
+            AddFault(s, k.source(), "unknown key paths." + key);
+            ok = false;
+            continue;
+        }
+        const auto* v = node.as_string();
+        if (v == nullptr || !IsAbsoluteFolder(v->get())) {
+            AddFault(s, node.source(), "paths." + key + " must be an absolute folder");
+            ok = false;
+            continue;
+        }
+        *target = v->get();
+        // No trailing separator, except for the root itself.
+        while (target->size() > 1 && (target->back() == '/' || target->back() == '\\'))
+            target->pop_back();
+    }
+    if (ok) s.paths = ps;
+}
+
 std::string AddrText(uint32_t a) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
@@ -166,8 +204,10 @@ AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
             const std::string key(k.str());
             if (key == "gui" && node.is_table()) {
                 ReadGui(s, *node.as_table());
-            } else if (key == "gui") {
-                AddFault(s, node.source(), "gui must be a section ([gui])");
+            } else if (key == "paths" && node.is_table()) {
+                ReadPaths(s, *node.as_table());
+            } else if (key == "gui" || key == "paths") {
+                AddFault(s, node.source(), key + " must be a section ([" + key + "])");
             } else {
                 AddFault(s, k.source(), "unknown section or key " + key);
             }
@@ -216,5 +256,12 @@ std::string DescribeAgentSettings(const AgentSettings& s) {
            (g.idleTimeoutS == 0 ? "  # never\n" : "\n");
     out += "gui.send_timeout_s = " + std::to_string(g.sendTimeoutS) +
            (g.sendTimeoutS == 0 ? "  # never\n" : "\n");
+    const PathSettings& p = s.paths;
+    for (const auto& [key, value] :
+         {std::pair<const char*, const std::string&>{"state_dir", p.stateDir},
+          {"log_dir", p.logDir},
+          {"program_dir", p.programDir}})
+        out += std::string("paths.") + key + " = " +
+               (value.empty() ? std::string("(the layout's default)") : "\"" + value + "\"") + "\n";
     return out;
 }

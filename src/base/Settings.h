@@ -48,12 +48,21 @@ struct GuiPortSettings {
     bool Allows(uint32_t addr) const;
 };
 
+// [paths]: where the agent's files go (base/AgentPaths.h; empty: the layout's default). Each is
+// an absolute folder.
+struct PathSettings {
+    std::string stateDir;    // mail settings, event histories and packs, the device sockets
+    std::string logDir;      // ServerLog.txt
+    std::string programDir;  // the responder and the mailer
+};
+
 // Everything the settings file says.
 struct AgentSettings {
     std::string path;                 // the file read (or looked for)
     bool found = false;               // the file exists
     std::vector<std::string> faults;  // "<file>:<line>:<column>: <reason>", in file order
     GuiPortSettings gui;
+    PathSettings paths;
 
     bool Ok() const { return faults.empty(); }
 };

@@ -1,5 +1,6 @@
 #include "events/EventPolling.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,12 @@ EventQueue g_eventQueues[EVENT_QUEUE_SLOTS];
 // The node pools of controllers 0 to 14, linked onto their free lists once.
 EventQueueNode g_eventQueueNodes[MAX_CTLR_NUM][EVENT_QUEUE_POOL_NODES];
 std::once_flag g_eventQueuesFilled;
+std::atomic<void (*)()> g_pollingAlive{nullptr};
+
+void TellPollingAlive() {
+    void (*hook)() = g_pollingAlive.load();
+    if (hook != nullptr) hook();
+}
 
 // Fetches, queues and records the pending events of live controller n until the channel
 // answers anything but SYS_SUCCESS, the slice is used up, or the channel is busy (a transfer or
@@ -148,8 +155,14 @@ bool SweepCtlrEvents() {
         // The state is tested once per number and sweep.
         if (!IsCtlrAlive(n)) continue;
         if (DrainCtlrEvents(n)) cutShort = true;
+        TellPollingAlive();
     }
+    TellPollingAlive();
     return cutShort;
+}
+
+void SetPollingAliveHook(void (*hook)()) {
+    g_pollingAlive.store(hook);
 }
 
 void PollingCtlrEvent() {

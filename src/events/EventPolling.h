@@ -90,6 +90,12 @@ uint8_t Remove_InBand_Event(uint8_t ctlrNo, CtlrEventRec& rec);
 // Runs on the polling thread (tests call it directly); not to be run on two threads at once.
 bool SweepCtlrEvents();
 
+// Called by the polling thread after each controller's drain and after each sweep, so that the
+// program can tell the service manager the thread is alive (app/SubsystemHooks). The longest
+// gap between two calls is one device call (its 200 s time-out) and one drain slice. nullptr:
+// none. Set it before the polling thread starts.
+void SetPollingAliveHook(void (*hook)());
+
 // The polling thread: InitEventQueues, then sweeps for ever, pausing EVENT_POLL_INTERVAL_MS after
 // every sweep that was not cut short. Never returns.
 void PollingCtlrEvent();

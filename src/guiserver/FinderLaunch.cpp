@@ -22,7 +22,7 @@ void InitFinderServer() {
 void ThreadFinderSrv() {
     plat::SleepMs(1000);
     char folder[plat::SRV_PATH_MAX];
-    ServerFolderText(folder);
+    ProgramFolderText(folder);
     int result = LaunchFinderResponder(folder);
     SrvLog("Finder (%d) :cmd.exe  /C java \n", result);
 }

@@ -64,6 +64,8 @@ struct RefusalNote {
 std::mutex g_refusalLock;
 std::map<std::pair<uint32_t, int>, RefusalNote> g_refusals;
 std::atomic<uint64_t> g_refusedTotal[GUI_REFUSED_REASONS] = {};
+std::atomic<uint64_t> g_servedTotal{0};
+std::atomic<void (*)(uint16_t)> g_listeningHook{nullptr};
 
 const char* RefusalText(GuiRefusal reason) {
     switch (reason) {
@@ -154,6 +156,14 @@ GuiPortSettings GetGuiPortSettings() {
     return *CurrentSettings();
 }
 
+uint64_t GuiConnServedTotal() {
+    return g_servedTotal.load();
+}
+
+void SetGuiListeningHook(void (*hook)(uint16_t port)) {
+    g_listeningHook.store(hook);
+}
+
 uint64_t GuiRefusedCount(GuiRefusal reason) {
     return g_refusedTotal[static_cast<int>(reason)].load();
 }
@@ -179,8 +189,10 @@ void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
     // host's maximum: with a short queue a burst of clients loses its connection requests and
     // waits seconds for the retransmissions.
     const plat::SockFd listenSock = OpenListenSocket(CurrentSettings()->listenAddr, port);
-    if (boundPort != nullptr) boundPort->store(plat::SockLocalPort(listenSock));
+    const uint16_t bound = plat::SockLocalPort(listenSock);
+    if (boundPort != nullptr) boundPort->store(bound);
     GuiConnCount.store(0);
+    if (void (*hook)(uint16_t) = g_listeningHook.load(); hook != nullptr) hook(bound);
     // Kept for the life of the process: connection threads may run until it ends.
     auto* launcher = new plat::ConnThreadLauncher(MAX_GUI_CONN, GUI_CONN_STACK_SIZE);
     for (;;) {
@@ -211,6 +223,7 @@ void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
             plat::SockSetTimeouts(sock, static_cast<int>(settings->idleTimeoutS * 1000),
                                   static_cast<int>(settings->sendTimeoutS * 1000));
         GuiConnCount.fetch_add(1);
+        g_servedTotal.fetch_add(1);
         auto* start = new (std::nothrow) ConnStart{sock, peer, perSource};
         if (start == nullptr || !launcher->Start(&ConnThreadMain, start)) {
             // No thread for it: close the connection and take the counts back.

@@ -37,6 +37,14 @@ uint64_t GuiRefusedCount(GuiRefusal reason);
 // delivered no byte): counts it and writes the one log line of it.
 void NoteGuiTimeout(plat::SockFd sock, bool sending);
 
+// Connections accepted and handed to a thread since the start. Thread-safe.
+uint64_t GuiConnServedTotal();
+
+// Called once by the listener when its port listens (the port it is bound to), so that the
+// program can tell the service manager it is ready. nullptr: none. Set it before the listener
+// starts.
+void SetGuiListeningHook(void (*hook)(uint16_t port));
+
 // Listener thread entry: listens on GUI_SERVER_PORT at the settings' address (any local IPv4
 // address by default) and serves every connection on a thread of its own. Connections from
 // addresses the allow list leaves out, or beyond the per-source limit, are closed at once, before

@@ -107,7 +107,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
 
     bool ok = true;
     char folder[plat::SRV_PATH_MAX];
-    ServerFolderText(folder);
+    ProgramFolderText(folder);
     char cwd[plat::SRV_PATH_MAX];
     std::string lastCwd;
     bool haveCwd = false;

@@ -5,3 +5,8 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PELLOMAR_XCB REQUIRED IMPORTED_TARGET xcb)
 target_link_libraries(pellomar_platform PRIVATE Qt6::Widgets PkgConfig::PELLOMAR_XCB)
+
+# The service manager's notifications (ServiceManager.cpp): libsystemd, Linux only.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PELLOMAR_SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+target_link_libraries(pellomar_platform PRIVATE PkgConfig::PELLOMAR_SYSTEMD)
