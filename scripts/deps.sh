@@ -8,10 +8,11 @@
 set -euo pipefail
 
 declare -A GROUP
-GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev"
+GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev prometheus-cpp-dev"
 GROUP[test]="python3 python3-aiosmtpd xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
+GROUP[metrics]="prometheus"
 
 want=()
 for g in "$@"; do
@@ -29,4 +30,13 @@ SUDO=""
 [[ $(id -u) -eq 0 ]] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q -o Acquire::Retries=3
+# No package may start a service as it installs (a server package such as prometheus would):
+# the policy layer refuses every start while apt runs, unless the machine has its own policy.
+guard=""
+if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+  guard=/usr/sbin/policy-rc.d
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$guard" >/dev/null
+  $SUDO chmod 755 "$guard"
+  trap '$SUDO rm -f "$guard"' EXIT
+fi
 $SUDO apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 "${want[@]}"

@@ -128,6 +128,51 @@ void ReadPaths(AgentSettings& s, const toml::table& paths) {
     if (ok) s.paths = ps;
 }
 
+// "a.b.c.d:port" with a port from 1 to 65535.
+bool IsListenAddress(const std::string& text) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 >= text.size() || text.size() - colon > 6)
+        return false;
+    AddrRange r;
+    if (!ParseAddrRange(text.substr(0, colon), &r) || r.prefix != 32) return false;
+    unsigned port = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        port = port * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return port >= 1 && port <= 65535;
+}
+
+void ReadMetrics(AgentSettings& s, const toml::table& metrics) {
+    MetricsSettings m;
+    bool ok = true;
+    for (const auto& [k, node] : metrics) {
+        const std::string key(k.str());
+        const auto* v = node.as_string();
+        if (key == "listen") {
+            if (v == nullptr || !IsListenAddress(v->get())) {
+                AddFault(s, node.source(),
+                         "metrics.listen must be an IPv4 address and a port, such as "
+                         "\"127.0.0.1:8923\"");
+                ok = false;
+            } else {
+                m.listen = v->get();
+            }
+        } else if (key == "textfile") {
+            if (v == nullptr || !IsAbsoluteFolder(v->get()) || v->get().back() == '/') {
+                AddFault(s, node.source(), "metrics.textfile must be an absolute file name");
+                ok = false;
+            } else {
+                m.textfile = v->get();
+            }
+        } else {
+            AddFault(s, k.source(), "unknown key metrics." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.metrics = m;
+}
+
 std::string AddrText(uint32_t a) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
@@ -206,7 +251,9 @@ AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
                 ReadGui(s, *node.as_table());
             } else if (key == "paths" && node.is_table()) {
                 ReadPaths(s, *node.as_table());
-            } else if (key == "gui" || key == "paths") {
+            } else if (key == "metrics" && node.is_table()) {
+                ReadMetrics(s, *node.as_table());
+            } else if (key == "gui" || key == "paths" || key == "metrics") {
                 AddFault(s, node.source(), key + " must be a section ([" + key + "])");
             } else {
                 AddFault(s, k.source(), "unknown section or key " + key);
@@ -263,5 +310,11 @@ std::string DescribeAgentSettings(const AgentSettings& s) {
           {"program_dir", p.programDir}})
         out += std::string("paths.") + key + " = " +
                (value.empty() ? std::string("(the layout's default)") : "\"" + value + "\"") + "\n";
+    out += "metrics.listen = " +
+           (s.metrics.listen.empty() ? std::string("(off)") : "\"" + s.metrics.listen + "\"") +
+           "\n";
+    out += "metrics.textfile = " +
+           (s.metrics.textfile.empty() ? std::string("(off)") : "\"" + s.metrics.textfile + "\"") +
+           "\n";
     return out;
 }

@@ -56,6 +56,12 @@ struct PathSettings {
     std::string programDir;  // the responder and the mailer
 };
 
+// [metrics]: the Prometheus metrics (Linux). Both off by default.
+struct MetricsSettings {
+    std::string listen;    // "address:port" of the HTTP endpoint serving /metrics ("": none)
+    std::string textfile;  // a file rewritten whole every 15 s with the same text ("": none)
+};
+
 // Everything the settings file says.
 struct AgentSettings {
     std::string path;                 // the file read (or looked for)
@@ -63,6 +69,7 @@ struct AgentSettings {
     std::vector<std::string> faults;  // "<file>:<line>:<column>: <reason>", in file order
     GuiPortSettings gui;
     PathSettings paths;
+    MetricsSettings metrics;
 
     bool Ok() const { return faults.empty(); }
 };
