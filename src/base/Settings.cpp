@@ -173,6 +173,102 @@ void ReadMetrics(AgentSettings& s, const toml::table& metrics) {
     if (ok) s.metrics = m;
 }
 
+// A subject: one line of at most 120 characters; {host} and {serial} are the only fields.
+bool IsSubject(const std::string& t) {
+    if (t.empty() || t.size() > 120) return false;
+    for (char c : t)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    for (size_t open = t.find('{'); open != std::string::npos; open = t.find('{', open + 1)) {
+        if (t.compare(open, 6, "{host}") != 0 && t.compare(open, 8, "{serial}") != 0) return false;
+    }
+    return true;
+}
+
+void ReadMail(AgentSettings& s, const toml::table& mail) {
+    MailSettings m;
+    bool ok = true;
+    auto fault = [&](const toml::node& node, const std::string& why) {
+        AddFault(s, node.source(), why);
+        ok = false;
+    };
+    for (const auto& [k, node] : mail) {
+        const std::string key(k.str());
+        const auto* str = node.as_string();
+        if (key == "subject") {
+            if (str == nullptr || !IsSubject(str->get()))
+                fault(node,
+                      "mail.subject must be one line of at most 120 characters; {host} and "
+                      "{serial} are its only fields");
+            else
+                m.subject = str->get();
+        } else if (key == "recovery") {
+            const auto* b = node.as_boolean();
+            if (b == nullptr)
+                fault(node, "mail.recovery must be true or false");
+            else
+                m.recovery = b->get();
+        } else if (key == "repeat") {
+            const std::string v = str != nullptr ? str->get() : "";
+            if (v == "always")
+                m.repeat = MailRepeat::Always;
+            else if (v == "once")
+                m.repeat = MailRepeat::Once;
+            else if (v == "daily")
+                m.repeat = MailRepeat::Daily;
+            else if (v == "diminishing")
+                m.repeat = MailRepeat::Diminishing;
+            else
+                fault(node,
+                      "mail.repeat must be \"always\", \"once\", \"daily\" or \"diminishing\"");
+        } else if (key == "tls") {
+            const std::string v = str != nullptr ? str->get() : "";
+            if (v != "auto" && v != "required" && v != "none")
+                fault(node, "mail.tls must be \"auto\", \"required\" or \"none\"");
+            else
+                m.tls = v;
+        } else if (key == "ca_file") {
+            if (str == nullptr || !IsAbsoluteFolder(str->get()))
+                fault(node, "mail.ca_file must be an absolute file name");
+            else
+                m.caFile = str->get();
+        } else {
+            AddFault(s, k.source(), "unknown key mail." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.mail = m;
+}
+
+void ReadHook(AgentSettings& s, const toml::table& hook) {
+    HookSettings h;
+    bool ok = true;
+    for (const auto& [k, node] : hook) {
+        const std::string key(k.str());
+        const auto* str = node.as_string();
+        if (key == "program") {
+            if (str == nullptr || str->get().empty() || str->get()[0] != '/' ||
+                !IsAbsoluteFolder(str->get())) {
+                AddFault(s, node.source(), "hook.program must be an absolute file name");
+                ok = false;
+            } else {
+                h.program = str->get();
+            }
+        } else if (key == "events") {
+            const std::string v = str != nullptr ? str->get() : "";
+            if (v == "all" || v == "mailed") {
+                h.mailedOnly = v == "mailed";
+            } else {
+                AddFault(s, node.source(), "hook.events must be \"all\" or \"mailed\"");
+                ok = false;
+            }
+        } else {
+            AddFault(s, k.source(), "unknown key hook." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.hook = h;
+}
+
 std::string AddrText(uint32_t a) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
@@ -253,7 +349,12 @@ AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
                 ReadPaths(s, *node.as_table());
             } else if (key == "metrics" && node.is_table()) {
                 ReadMetrics(s, *node.as_table());
-            } else if (key == "gui" || key == "paths" || key == "metrics") {
+            } else if (key == "mail" && node.is_table()) {
+                ReadMail(s, *node.as_table());
+            } else if (key == "hook" && node.is_table()) {
+                ReadHook(s, *node.as_table());
+            } else if (key == "gui" || key == "paths" || key == "metrics" || key == "mail" ||
+                       key == "hook") {
                 AddFault(s, node.source(), key + " must be a section ([" + key + "])");
             } else {
                 AddFault(s, k.source(), "unknown section or key " + key);
@@ -316,5 +417,20 @@ std::string DescribeAgentSettings(const AgentSettings& s) {
     out += "metrics.textfile = " +
            (s.metrics.textfile.empty() ? std::string("(off)") : "\"" + s.metrics.textfile + "\"") +
            "\n";
+    static const char* const kRepeat[] = {"always", "once", "daily", "diminishing"};
+    out += "mail.subject = " +
+           (s.mail.subject.empty() ? std::string("(the system's own)")
+                                   : "\"" + s.mail.subject + "\"") +
+           "\n";
+    out += std::string("mail.recovery = ") + (s.mail.recovery ? "true" : "false") + "\n";
+    out += std::string("mail.repeat = \"") + kRepeat[static_cast<int>(s.mail.repeat)] + "\"\n";
+    out += "mail.tls = \"" + s.mail.tls + "\"\n";
+    out += "mail.ca_file = " +
+           (s.mail.caFile.empty() ? std::string("(the system's store)")
+                                  : "\"" + s.mail.caFile + "\"") +
+           "\n";
+    out += "hook.program = " +
+           (s.hook.program.empty() ? std::string("(none)") : "\"" + s.hook.program + "\"") + "\n";
+    out += std::string("hook.events = \"") + (s.hook.mailedOnly ? "mailed" : "all") + "\"\n";
     return out;
 }
