@@ -153,8 +153,13 @@ TEST_F(SendMail, EncodesTextThatIsNotPlainAscii) {
                   &out, &err),
               0)
         << err;
-    // The outcome line names the bare address: it never holds a blank.
+    // The outcome line holds no blank in the address: it names the bare one.
     EXPECT_EQ(out, "MAIL-OUTCOME sent ops@y.test\n");
+    // A recipient without blanks is named as given, the text the agent looks for.
+    ASSERT_EQ(
+        Run({server, "agent@x.test", "Ops<ops@y.test>", "S", "NULL", "NULL", body}, &out, &err), 0)
+        << err;
+    EXPECT_EQ(out, "MAIL-OUTCOME sent Ops<ops@y.test>\n");
     std::string raw = sink.Raw(1);
     EXPECT_EQ(raw.rfind("MAIL FROM:agent@x.test\nRCPT TO:ops@y.test\n", 0), 0u) << raw;
     // Every line on the wire stays within SMTP's limit.

@@ -75,6 +75,13 @@ std::string OutcomeAddress(std::string_view text) {
     return out.empty() ? "-" : out;
 }
 
+std::string MailOutcome::Recipient() const {
+    const std::string clean = OutcomeAddress(to_);
+    // A text that stands in the line unchanged is named as given, else the bare address.
+    if (clean == to_ || bare_.empty()) return clean;
+    return OutcomeAddress(bare_);
+}
+
 void MailOutcome::Fail(FailReason reason, std::string_view detail) {
     if (failed_) return;
     failed_ = true;
@@ -84,7 +91,7 @@ void MailOutcome::Fail(FailReason reason, std::string_view detail) {
 
 std::string MailOutcome::Line(int exitCode) const {
     if (silent_) return "";
-    const std::string to = OutcomeAddress(to_);
+    const std::string to = Recipient();
     if (exitCode == 0 && !failed_) return "MAIL-OUTCOME sent " + to;
     if (!failed_)
         return "MAIL-OUTCOME failed other " + to + " exit status " + std::to_string(exitCode);

@@ -3,9 +3,10 @@
 //   MAIL-OUTCOME sent <to-address>
 //   MAIL-OUTCOME failed <reason> <to-address> <detail>
 //
-// <reason> is one of the words of FailReason; <to-address> the recipient's bare address (never
-// a blank in it); <detail> one line of at most 200 bytes without control characters: the SMTP
-// reply or the transport error. doc/mail.md documents the line for the agent's readers.
+// <reason> is one of the words of FailReason; <to-address> the TO argument as given (the agent
+// finds its recipient by that text), or its bare address when the text holds a blank or a
+// control character; <detail> one line of at most 200 bytes without control characters: the
+// SMTP reply or the transport error. doc/mail.md documents the line for the agent's readers.
 #pragma once
 
 #include <string>
@@ -39,8 +40,9 @@ std::string OutcomeAddress(std::string_view text);
 // What one run of SendMail ends with. Filled in as the run goes; printed once at the end.
 class MailOutcome {
   public:
-    // The recipient (the TO argument as given, and later its bare address).
+    // The recipient: the TO argument as given, and its bare address once it is known.
     void SetRecipient(std::string_view to) { to_ = to; }
+    void SetBareAddress(std::string_view address) { bare_ = address; }
     // The run failed: `detail` says why (the first failure counts).
     void Fail(FailReason reason, std::string_view detail);
     // A run that sends nothing and reports nothing (--help, --version).
@@ -53,7 +55,11 @@ class MailOutcome {
     void Print(int exitCode) const;
 
   private:
+    // The <to-address> of the line.
+    std::string Recipient() const;
+
     std::string to_;
+    std::string bare_;
     bool failed_ = false;
     bool silent_ = false;
     FailReason reason_ = FailReason::Other;

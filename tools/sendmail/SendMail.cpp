@@ -442,7 +442,7 @@ static int SendOnce(int argc, char** argv) {
     if (!ParseAddress(to, "TO", &toEnvelope, &why)) return UsageError(why);
     if (HasLineBreakOrNul(subject)) return UsageError("SUBJECT must not contain a line break");
     bool authenticate = !user.empty() && !IsNullText(user);
-    theOutcome.SetRecipient(toEnvelope);
+    theOutcome.SetBareAddress(toEnvelope);
 
     std::ifstream in(bodyPath, std::ios::binary);
     if (!in) {
