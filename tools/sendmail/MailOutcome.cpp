@@ -6,7 +6,8 @@ namespace sendmail {
 
 namespace {
 
-// True for the byte at `i` starting a C0 or C1 control character (C1 as UTF-8: C2 80 to C2 9F).
+// The length of the control character at `i` (C0, DEL, or C1 as UTF-8: C2 80 to C2 9F); 0 for
+// any other character.
 size_t ControlLength(std::string_view s, size_t i) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x20 || c == 0x7F) return 1;

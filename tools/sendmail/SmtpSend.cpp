@@ -85,7 +85,6 @@ SmtpResult Classify(CURLcode res, const std::string& error, const Replies& repli
                     const SmtpJob& job) {
     SmtpResult r;
     const bool refusedLast = !replies.lastError.empty() && !replies.answeredSince;
-    if (refusedLast) r.reply = replies.lastError;
     r.detail = refusedLast ? replies.lastError : error;
     if (res == CURLE_LOGIN_DENIED || res == CURLE_AUTH_ERROR) {
         r.reason = FailReason::Auth;

@@ -20,13 +20,15 @@
 namespace sendmail {
 
 struct SmtpJob {
-    std::string url;       // smtp://host:port/ehlo-name or smtps://... (SmtpTransferUrl)
-    std::string mailFrom;  // the envelope's bare addresses
-    std::string rcptTo;    //
+    std::string url;  // smtp://host:port/ehlo-name or smtps://... (SmtpTransferUrl)
+    // The envelope's bare addresses.
+    std::string mailFrom;
+    std::string rcptTo;
+    // The log-in, when `authenticate`.
     bool authenticate = false;
-    std::string user;      // the log-in, when `authenticate`
-    std::string password;  //
-    std::string message;   // the whole message, headers and body, CRLF line ends
+    std::string user;
+    std::string password;
+    std::string message;  // the whole message, headers and body, CRLF line ends
     long connectTimeoutS = 30;
     long totalTimeoutS = 120;
     bool verbose = false;  // the conversation on standard error
@@ -38,7 +40,6 @@ struct SmtpResult {
     bool sent = false;
     FailReason reason = FailReason::Other;  // when not sent
     std::string detail;                     // the server's refusing reply, or the transport error
-    std::string reply;  // the server's last refusing reply ("" when there was none)
 };
 
 // The URL libcurl is given for the SERVER argument `serverArg` whose checked form is `url`
