@@ -78,7 +78,7 @@ struct HeadlessCase {
     const char* what;
     Module module;
     Display display;
-    const char* line;  // the start of the one line; then HEADLESS_TAIL ends it
+    const char* line;  // the start of the one line (HEADLESS_TAIL ends it), or all of it
     const char* also;  // further text the line holds, or ""
 };
 
@@ -90,7 +90,8 @@ TEST(DesktopModule, HeadlessSaysWhyInOneLine) {
     ASSERT_TRUE(live.Start()) << "Xvfb did not start: " << live.Stderr();
 
     const HeadlessCase cases[] = {
-        {"no display set", Module::Built, Display::Unset, "pellomar: no display", ""},
+        {"no display set", Module::Built, Display::Unset, "pellomar: no display, running headless",
+         ""},
         // The agent copied alone into a folder, on a desktop.
         {"no module", Module::Absent, Display::Live,
          "pellomar: desktop module libpellomar-desktop.so not found (",
@@ -99,7 +100,7 @@ TEST(DesktopModule, HeadlessSaysWhyInOneLine) {
          "/libpellomar-desktop.so cannot be loaded ("},
         // No server behind the display's name.
         {"a display that does not answer", Module::Built, Display::Silent,
-         "pellomar: no display answers", ""},
+         "pellomar: no display answers, running headless", ""},
     };
     for (const HeadlessCase& c : cases) {
         SCOPED_TRACE(c.what);

@@ -16,9 +16,10 @@
 
 #include "platform/posix/DesktopModule.h"
 
-// Where an installed agent keeps its desktop module when it is not beside the executable.
+// PELLOMAR_MODULE_DIR: where an installed agent keeps its desktop module when it is not beside
+// the executable (platform.cmake sets it).
 #ifndef PELLOMAR_MODULE_DIR
-#define PELLOMAR_MODULE_DIR "/usr/local/lib/pellomar"
+#error "PELLOMAR_MODULE_DIR is not defined"
 #endif
 
 namespace plat {
