@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <regex>
 
 #include "support/TestSupport.h"
 
@@ -22,11 +21,11 @@ std::string Ldd(const std::string& path) {
 }
 
 TEST(DesktopModule, TheAgentLinksNoDesktopLibraryItsModuleDoes) {
-    const std::regex desktopLib("lib(Qt|xcb|X11|X[a-z]|EGL|GL|OpenGL)");
     std::string agent = Ldd(BinPath("pellomar"));
     ASSERT_NE(agent.find("libc.so"), std::string::npos) << agent;
     for (const std::string& line : SplitLines(agent))
-        EXPECT_FALSE(std::regex_search(line, desktopLib)) << line;
+        for (const char* desktopLib : {"libQt", "libxcb", "libX", "libEGL", "libGL", "libOpenGL"})
+            EXPECT_EQ(line.find(desktopLib), std::string::npos) << line;
 
     std::string module = Ldd(BinPath(DESKTOP_MODULE));
     EXPECT_NE(module.find("libQt6Widgets.so"), std::string::npos) << module;
