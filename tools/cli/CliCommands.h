@@ -15,6 +15,14 @@
 
 #include "common/GuiClient.h"
 
+// printf-style checks of the message functions. mingw-w64's C++ runtime formats as C99 does
+// (%zu, %llu), which its default printf check would not accept.
+#if defined(__MINGW32__)
+#define CLI_PRINTF(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define CLI_PRINTF(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 // The documents are ordered as built: their members print in the order doc/cli-json.md lists.
 using CliJsonDoc = nlohmann::ordered_json;
 
@@ -63,14 +71,14 @@ void CliPrintJson(const CliJsonDoc& doc);
 
 // A message for the user: "pellomar-cli: <message>" on standard error, or with --json kept for
 // the error object.
-void CliMessage(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void CliMessage(const char* fmt, ...) CLI_PRINTF(1, 2);
 // CliMessage, then CLI_FAIL.
-int CliFail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int CliFail(const char* fmt, ...) CLI_PRINTF(1, 2);
 // CliMessage, then CLI_USAGE.
-int CliBadArgument(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int CliBadArgument(const char* fmt, ...) CLI_PRINTF(1, 2);
 // A remark that is not an error: "pellomar-cli: note: <text>", or with --json the line
 // {"note": "<text>"} on standard error.
-void CliNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void CliNote(const char* fmt, ...) CLI_PRINTF(1, 2);
 // The status byte of a failure reply, for the error object ("status": "0x25").
 void CliFailureStatus(uint8_t status);
 // Another member of the error object.

@@ -22,7 +22,7 @@ OutputState& State() {
     return state;
 }
 
-__attribute__((format(printf, 1, 0))) std::string Format(const char* fmt, va_list ap) {
+CLI_PRINTF(1, 0) std::string Format(const char* fmt, va_list ap) {
     va_list copy;
     va_copy(copy, ap);
     const int n = std::vsnprintf(nullptr, 0, fmt, copy);
@@ -38,7 +38,7 @@ std::string Dump(const CliJsonDoc& doc) {
     return doc.dump(-1, ' ', false, CliJsonDoc::error_handler_t::replace);
 }
 
-__attribute__((format(printf, 1, 0))) void Message(const char* fmt, va_list ap) {
+CLI_PRINTF(1, 0) void Message(const char* fmt, va_list ap) {
     const std::string text = Format(fmt, ap);
     if (State().json) {
         State().messages.push_back(text);
