@@ -32,6 +32,10 @@ const char* StatusMeaning(uint8_t status) {
             return "the agent found the request shorter than its length byte";
         case SYSFAIL_CFG_TEXT_BAD_CHAR:
             return "the agent refuses blanks and control characters in the text";
+        case SYSFAIL_MAIL_TEST_BUSY:
+            return "a test mail was sent less than 10 s ago; try again shortly";
+        case SYSFAIL_MAIL_TEST_FAIL:
+            return "the agent could not start the test mail, or cannot tell its outcome here";
         default:
             return "refused";
     }
@@ -321,12 +325,42 @@ int MailList(const CliContext& ctx) {
     return CLI_OK;
 }
 
+// A mail address as the mailer accepts it: local@domain, the local part of letters, digits and
+// !#$%&'*+/=?^_`{|}~.-, the domain of labels of letters, digits and '-' joined by dots.
+bool IsMailAddress(const std::string& a) {
+    const size_t at = a.find('@');
+    if (at == std::string::npos || at == 0 || at + 1 >= a.size() ||
+        a.find('@', at + 1) != std::string::npos)
+        return false;
+    for (size_t i = 0; i < at; ++i) {
+        const char c = a[i];
+        if (!std::isalnum(static_cast<unsigned char>(c)) &&
+            std::strchr("!#$%&'*+/=?^_`{|}~.-", c) == nullptr)
+            return false;
+    }
+    const std::string domain = a.substr(at + 1);
+    if (domain.front() == '.' || domain.back() == '.' || domain.find("..") != std::string::npos)
+        return false;
+    for (size_t i = 0; i < domain.size(); ++i) {
+        const char c = domain[i];
+        if (c == '.') continue;
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
+        if (c == '-' &&
+            (i == 0 || domain[i - 1] == '.' || i + 1 == domain.size() || domain[i + 1] == '.'))
+            return false;
+    }
+    return true;
+}
+
 int MailSet(const CliContext& ctx) {
     uint8_t slot = 0;
     if (ctx.args.size() != 3 || !ParseSlot(ctx.args[1], &slot)) return CliUsage("mail");
     const std::string& addr = ctx.args[2];
     if (addr.empty()) return CliBadArgument("an empty address: use 'mail clear %u'", slot);
     if (!CheckStoredText("an address", addr, kAddrChars)) return CLI_USAGE;
+    if (addr != MAIL_NULL_TEXT && !IsMailAddress(addr))
+        return CliBadArgument("'%s' is no mail address (name@example.com; NULL for none)",
+                              addr.c_str());
     gui::Bytes data = {static_cast<uint8_t>(addr.size() + 1), slot};
     data.insert(data.end(), addr.begin(), addr.end());
     gui::Reply r;
@@ -428,6 +462,9 @@ int MailServerSet(const CliContext& ctx) {
         return CliBadArgument("item 5 is the mail switch: use 'mail enable on|off'");
     const std::string& text = ctx.args[3];
     if (!CheckStoredText("item " + std::to_string(no), text, item.maxChars)) return CLI_USAGE;
+    if (no == 2 && !IsMailAddress(text))
+        return CliBadArgument("the sender '%s' is no mail address (agent@example.com)",
+                              text.c_str());
     gui::Bytes data = {static_cast<uint8_t>(text.size())};
     data.insert(data.end(), text.begin(), text.end());
     gui::Reply r;
@@ -459,6 +496,54 @@ int MailEnable(const CliContext& ctx) {
     return CLI_OK;
 }
 
+// Code 0x40: the agent mails a test message to every recipient and tells each one's outcome.
+int MailTest(const CliContext& ctx) {
+    if (ctx.args.size() != 1) return CliUsage("mail");
+    CliContext longer = ctx;
+    // The agent answers once every recipient's mailer has: give it its 120 s and some.
+    longer.ep.timeoutMs = std::max(ctx.ep.timeoutMs, (CFG_TEST_MAIL_WAIT_S + 30) * 1000);
+    gui::Reply r;
+    if (!ConfigExchange(longer, CFGCODE_SEND_TEST_MAIL, {}, 5, &r)) return CLI_FAIL;
+    const gui::Bytes& b = r.body;
+    const size_t n = b[4];
+    size_t pos = 5;
+    auto text = [&](std::string* out) {
+        if (pos >= b.size() || pos + 1 + b[pos] > b.size()) return false;
+        *out = Printable(b.data() + pos + 1, b[pos]);
+        pos += 1 + b[pos];
+        return true;
+    };
+    CliJsonDoc list = CliJsonDoc::array();
+    size_t sent = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (pos >= b.size()) break;
+        const bool ok = b[pos++] == 1;
+        std::string address, reason, detail;
+        if (!text(&address) || !text(&reason) || !text(&detail)) {
+            CliMessage("malformed test mail reply: %s", gui::Hex(b).c_str());
+            return CLI_FAIL;
+        }
+        sent += ok ? 1 : 0;
+        if (ctx.json) {
+            CliJsonDoc one = {{"address", address}, {"sent", ok}};
+            if (!ok) {
+                one["reason"] = reason;
+                one["detail"] = detail;
+            }
+            list.push_back(one);
+        } else if (ok) {
+            std::printf("sent    %s\n", address.c_str());
+        } else {
+            std::printf("failed  %s  %s%s%s\n", address.c_str(), reason.c_str(),
+                        detail.empty() ? "" : ": ", detail.c_str());
+        }
+    }
+    if (ctx.json) CliPrintJson({{"recipients", list}, {"all_sent", n > 0 && sent == n}});
+    if (n == 0) return CliFail("no recipient is configured: add one with 'mail set SLOT ADDRESS'");
+    if (sent != n) return CliFail("%zu of %zu recipients failed", n - sent, n);
+    return CLI_OK;
+}
+
 int RunMail(const CliContext& ctx) {
     if (ctx.args.empty()) return CliUsage("mail");
     const std::string& sub = ctx.args[0];
@@ -466,6 +551,7 @@ int RunMail(const CliContext& ctx) {
     if (sub == "set") return MailSet(ctx);
     if (sub == "clear") return MailClear(ctx);
     if (sub == "enable") return MailEnable(ctx);
+    if (sub == "test") return MailTest(ctx);
     if (sub == "server") {
         if (ctx.args.size() == 1 || (ctx.args.size() == 2 && ctx.args[1] == "get"))
             return MailServerGet(ctx);
@@ -527,6 +613,9 @@ CLI_COMMAND("mail", "mail server set ITEM TEXT",
             "set item 1 server, 2 sender, 3 user, 4 password or 6 (codes 7-10, 16)", 45, "",
             &RunMail);
 CLI_COMMAND("mail", "mail enable on|off", "switch mail notification (item 5, code 14)", 46, "",
+            &RunMail);
+CLI_COMMAND("mail", "mail test",
+            "send a test mail to every recipient, print each one's outcome (code 0x40)", 47, "",
             &RunMail);
 CLI_COMMAND("clear-events", "clear-events SERIAL",
             "forget a controller's recorded event history in the agent (code 15)", 47, "",
