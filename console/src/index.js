@@ -442,7 +442,8 @@ async function loadAgent() {
           (check.ok ? "" : `<div class="pm-sev-warning">${ICONS.warning} the settings file has faults; the port serves loopback clients only</div>`)]);
     let metrics = "unknown";
     if (known) {
-        const on = Object.keys(settings).filter(k => k.startsWith("metrics.") && !/^""?$|^none$|^\(none\)$|^off$/.test(settings[k].replace(/^"(.*)"$/, "$1")));
+        const value = k => settings[k].replace(/\s+#.*$/, "").replace(/^"(.*)"$/, "$1");
+        const on = Object.keys(settings).filter(k => k.startsWith("metrics.") && !/^(|\(off\)|off|none|\(none\))$/.test(value(k)));
         metrics = on.length ? `on: ${on.map(k => `<code>${esc(k.slice(8))}</code> = ${esc(settings[k])}`).join(", ")}` : "off";
     }
     rows.push(["Metrics", metrics]);
