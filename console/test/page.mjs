@@ -90,6 +90,21 @@ try {
         await shot("events");
     });
 
+    await check("clearing the history asks first, then empties it", async () => {
+        await page.click("#ev-clear");
+        await page.waitForSelector("#confirm:not([hidden])", { timeout: 2000 });
+        await shot("events-clear-confirm");
+        await page.click("#confirm-no");
+        assert(cli("history", serials[0]).count > 0, "cancel cleared the history");
+        await page.click("#ev-clear");
+        await page.waitForSelector("#confirm:not([hidden])", { timeout: 2000 });
+        await page.click("#confirm-yes");
+        await page.waitForFunction(() => document.querySelectorAll("#ev-rows tr").length === 0 &&
+                                       !document.querySelector("#ev-empty").hidden, { timeout: 5000 });
+        const left = cli("history", serials[0]);
+        assert(left.count === 0, `the agent still has recorded events: ${JSON.stringify(left)}`);
+    });
+
     await check("a mail server setting saved in the form reads back through the client", async () => {
         await tab("mail");
         await page.waitForFunction(() => document.querySelectorAll("#rcpt-rows tr").length === 12, { timeout: 5000 });
