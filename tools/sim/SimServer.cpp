@@ -236,16 +236,20 @@ void SimServer::ControlLoop(int lfd) {
             if (r <= 0) break;
             text.append(chunk, static_cast<size_t>(r));
         }
-        json reply;
-        json req = json::parse(text, nullptr, false);
-        if (req.is_discarded())
-            reply = {{"ok", false}, {"error", "the request is not JSON"}};
-        else
-            reply = dev_.Control(req);
-        std::string out = reply.dump() + "\n";
+        std::string out = ControlReplyLine(dev_, text);
         fdio::SendAll(c, reinterpret_cast<const uint8_t*>(out.data()), out.size());
         close(c);
     }
+}
+
+std::string ControlReplyLine(SimDevice& dev, const std::string& text) {
+    json reply;
+    json req = json::parse(text, nullptr, false);
+    if (req.is_discarded())
+        reply = {{"ok", false}, {"error", "the request is not JSON"}};
+    else
+        reply = dev.Control(req);
+    return reply.dump() + "\n";
 }
 
 void SimServer::RemoveSockets() {
