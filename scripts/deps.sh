@@ -5,6 +5,7 @@
 #   test     what the tests run: an SMTP server, a virtual X display and desktop tools
 #   windows  the mingw-w64 cross compilers and Wine
 #   icons    what scripts/make-icons.sh needs to draw the icon's pictures from its SVG source
+#   fuzz     clang 14 with its sanitizer and libFuzzer runtimes, for the fuzz targets (bench/fuzz/run)
 set -euo pipefail
 
 declare -A GROUP
@@ -12,6 +13,7 @@ GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmoc
 GROUP[test]="python3 python3-aiosmtpd xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
+GROUP[fuzz]="clang-14 libclang-rt-14-dev"
 
 want=()
 for g in "$@"; do
