@@ -249,7 +249,9 @@ std::string ControlReplyLine(SimDevice& dev, const std::string& text) {
         reply = {{"ok", false}, {"error", "the request is not JSON"}};
     else
         reply = dev.Control(req);
-    return reply.dump() + "\n";
+    // A unit's texts are bytes of its identify block, which identify_patch may make anything:
+    // bytes that are not UTF-8 are sent as U+FFFD, never thrown out of the control thread.
+    return reply.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 void SimServer::RemoveSockets() {
