@@ -7,6 +7,7 @@
 #   windows  the mingw-w64 cross compilers and Wine
 #   console  the Cockpit page: Cockpit's web server and bridge, npm, and Chromium for its test
 #   icons    what scripts/make-icons.sh needs to draw the icon's pictures from its SVG source
+#   fuzz     clang 14 with its sanitizer and libFuzzer runtimes, for the fuzz targets (bench/fuzz/run)
 set -euo pipefail
 
 declare -A GROUP
@@ -16,6 +17,7 @@ GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagi
 GROUP[icons]="librsvg2-bin imagemagick"
 GROUP[console]="cockpit-ws cockpit-bridge chromium npm fonts-dejavu-core"  # npm: only without one
 GROUP[metrics]="prometheus prometheus-alertmanager"
+GROUP[fuzz]="clang-14 libclang-rt-14-dev"
 
 want=()
 for g in "$@"; do

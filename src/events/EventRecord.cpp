@@ -226,7 +226,9 @@ void LoadLocked(uint8_t n) {
     bool tooLong = false;
     bool packFailed = false;
     while (ReadFileWord(f.get(), word, sizeof word, &tooLong)) {
-        if (tooLong) continue;
+        // A word that begins with a NUL byte reads as empty: no line, as the rewrite could not
+        // keep it.
+        if (tooLong || word[0] == '\0') continue;
         AddEventBinLine(list, nullptr, word, nullptr, false);
         if (GetEventBinCounts(n).lCount < EVENT_BIN_LIST_MAX) continue;
         if (!PackLocked(n)) {

@@ -98,11 +98,12 @@ void LoadEventBinFiles();
 
 // Loads controller ctlrNo's history: empties its list (releasing its lines, lPending 0); when the
 // entry is alive and ServerDir/event_bin_SN.txt can be read, adds each white-space separated word
-// of fewer than EVENT_BIN_LINE_MAX characters as a line (longer words are skipped); each time the
-// list reaches EVENT_BIN_LIST_MAX lines it packs them, releases them and pauses
-// EVENT_PACK_PAUSE_MS. At the end it rewrites the history file with the lines held
-// (SaveEventBinFile). A missing file is skipped silently and not created. When a pack fails the
-// load stops there, keeping the lines it holds, and leaves the history file untouched (logged
+// of fewer than EVENT_BIN_LINE_MAX characters as a line (longer words are skipped, and so are
+// words that begin with a NUL byte, whose text is empty); each time the list reaches
+// EVENT_BIN_LIST_MAX lines it packs them, releases them and pauses EVENT_PACK_PAUSE_MS. At the
+// end it rewrites the history file with the lines held (SaveEventBinFile). A missing file is
+// skipped silently and not created. When a pack fails the load stops there, keeping the lines it
+// holds, and leaves the history file untouched (logged
 // "LoadEventBinFiles (%02d) PackEventBinIntoFile fail, history file kept.\n"); a read error
 // likewise ("LoadEventBinFiles (%02d) Read %s fail, history file kept.\n"). Thread-safe; holds
 // the history-file lock of that controller for the whole load. Must not be called with

@@ -316,8 +316,10 @@ uint8_t SendTestMailReq(GuiConn& conn) {
 }  // namespace
 
 uint8_t HandleSrvConfigReq(GuiConn& conn) {
+    // The code byte is read only once the body is known to hold it (HasReqBytes names no code
+    // when it is missing).
+    if (!HasReqBytes(conn, 0, CFG_OFF_CODE + 1)) return SYSFAIL_CFG_REQ_LENGTH_ERR;
     const int8_t code = static_cast<int8_t>(conn.cReqBuf[CFG_OFF_CODE]);
-    if (!HasReqBytes(conn, code, CFG_OFF_CODE + 1)) return SYSFAIL_CFG_REQ_LENGTH_ERR;
     switch (code) {
         case CFGCODE_CLEAR_MAIL_ADDR:
         case CFGCODE_UPDATE_MAIL_ADDR:

@@ -103,7 +103,9 @@ void LoadMailAddrFile() {
         }
         MailAddrSlot& slot = MailAddrs.Slot[bIndex];
         std::memcpy(slot.cMailAddr, token, sizeof token);
-        slot.bValid = std::strstr(token, MAIL_NULL_TEXT) == nullptr ? 1 : 0;
+        // An empty text (a token that begins with a NUL byte) leaves the slot empty, as it does
+        // when a client sets it.
+        slot.bValid = token[0] != '\0' && std::strstr(token, MAIL_NULL_TEXT) == nullptr ? 1 : 0;
     }
 }
 

@@ -73,11 +73,11 @@ struct MailSrvSettings {
 void LoadMailConfigFiles();
 
 // Empties all slots, then reads mail.cfg as whitespace-separated tokens (blanks, tabs, line
-// ends; a NUL byte also separates): token k goes to slot k; a token containing "NULL" anywhere
-// leaves its slot empty, any other token becomes the address and makes the slot valid. A token
-// longer than 127 characters is cut to 127 (its rest is dropped, not read as a token). A 13th
-// token writes "bIndex >= MAX_MIS_SZ" to standard output and ends the reading. A missing file
-// leaves every slot empty, without a message.
+// ends; a NUL byte ends a token's text): token k goes to slot k; a token containing "NULL"
+// anywhere, or whose text is empty, leaves its slot empty, any other token becomes the address
+// and makes the slot valid. A token longer than 127 characters is cut to 127 (its rest is
+// dropped, not read as a token). A 13th token writes "bIndex >= MAX_MIS_SZ" to standard output
+// and ends the reading. A missing file leaves every slot empty, without a message.
 void LoadMailAddrFile();
 
 // Clears all six items, then reads six whitespace-separated tokens from mailSrv.cfg into the

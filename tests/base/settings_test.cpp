@@ -96,6 +96,16 @@ TEST(Settings, AFaultIsReportedWithItsPlaceAndLimitsThePortToLoopback) {
         {"[gui]\nlisten = \"127.0.0.1\"\nlisten = \"127.0.0.2\"\n", ":3:", ""},
         {"[paths]\nstate_dir = \"var/lib\"\n", ":2:", "paths.state_dir must be an absolute folder"},
         {"[paths]\nlogdir = \"/var/log\"\n", ":2:", "unknown key paths.logdir"},
+        // A table header without a key is a fault like any other, also where assertions are on.
+        {"[\n", ":1:", "expected bare key"},
+        {"[gui]\n[#\n", ":2:", "expected bare key"},
+        {"[[=]]\n", ":1:", "expected bare key"},
+        // Characters beyond ASCII outside comments and strings, each at its own column.
+        {"f\xC3\xBC\xC3\xBCr = 1\n", ":1:2:", ""},
+        {"[gui]\nlisten = \"127.0.0.1\" \xC3\xA9\n", ":2:22:", ""},
+        {"\xEF\xBB\xAF = 1\n", ":1:1:", ""},
+        {"[gui]\nlisten = \"127.0.0.\xC2\xB9\"\n", ":2:", "gui.listen must be one IPv4 address"},
+        {"# \xFF\n", ":1:", ""},  // not UTF-8
     };
     for (const auto& c : cases) {
         const AgentSettings s = Parse(c.text);
@@ -107,6 +117,15 @@ TEST(Settings, AFaultIsReportedWithItsPlaceAndLimitsThePortToLoopback) {
         EXPECT_TRUE(s.gui.Allows(kLoopback)) << c.text;
         EXPECT_FALSE(s.gui.Allows(0x0A000001)) << c.text;
     }
+}
+
+// Comments may hold any character, and a file may start with a byte order mark.
+TEST(Settings, CommentsBeyondAsciiAndAByteOrderMarkAreRead) {
+    const AgentSettings s = Parse(
+        "\xEF\xBB\xBF# Zugriff f\xC3\xBCr das B\xC3\xBCro \xE2\x80\x94 \xF0\x9F\x94\x92\n"
+        "[gui]\nlisten = \"10.1.2.3\"  # \xC3\xA9\xE3\x80\x80\n");
+    ASSERT_TRUE(s.Ok()) << s.faults[0];
+    EXPECT_EQ(s.gui.listenAddr, 0x0A010203u);
 }
 
 TEST(Settings, AddressRanges) {

@@ -609,6 +609,17 @@ TEST_F(EventRecordTest, LoadKeepsWordsOf255CharactersAndSkipsLongerOnes) {
     EXPECT_EQ(ReadFile(History()), w255 + "\nshort\n");
 }
 
+// A NUL byte ends a word's text; a word that starts with one would be an empty line, which the
+// rewritten file could not give back, so it is no line at all.
+TEST_F(EventRecordTest, LoadCutsAWordAtANulAndSkipsAWordThatStartsWithOne) {
+    ASSERT_TRUE(WriteFile(History(), std::string("ab\0cd\n\0xyz \0 ef\n", 16)));
+    ReloadEventBinFile(0);
+    EXPECT_EQ(ListLines(0), (std::vector<std::string>{"ef", "ab"}));
+    EXPECT_EQ(ReadFile(History()), "ab\nef\n");
+    ReloadEventBinFile(0);
+    EXPECT_EQ(ListLines(0), (std::vector<std::string>{"ef", "ab"}));
+}
+
 TEST_F(EventRecordTest, LoadLeavesAControllerThatIsNotAliveUntouched) {
     SetCtlr(1, "SNNOTALIVE000000001", false);
     const std::string file = server_.File("event_bin_SNNOTALIVE000000001.txt");

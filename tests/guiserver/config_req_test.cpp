@@ -2,8 +2,10 @@
 // mail server items, the controller count, serial numbers and descriptions, the release of a
 // controller's event history, unknown codes, and the length and character rules.
 #include <gtest/gtest.h>
+#include <sanitizer/asan_interface.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <sstream>
@@ -308,6 +310,31 @@ TEST_F(ConfigReq, OverlongShortAndUnstorableTextsAreRefusedAndChangeNothing) {
     for (uint8_t get : {5, 6, 11, 12, 17})
         EXPECT_EQ(Cfg(get, {}), (Bytes{2, 2, get, 0x50, 0}));
     EXPECT_EQ(Cfg(13, {}), (Bytes{2, 2, 13, 0x50, 0}));
+}
+
+// The handler reads no request byte at or past the body's length, whatever the code (the bytes
+// after the body are poisoned where AddressSanitizer runs); a body without its code byte is
+// refused. Bodies of up to 4 bytes: none of them changes a setting.
+TEST_F(ConfigReq, NoCodeReadsPastTheBody) {
+    testing::internal::CaptureStdout();  // the unknown codes are printed
+    for (int code = -1; code <= CFGCODE_LAST + 1; ++code) {
+        for (uint32_t len = 0; len <= 4; ++len) {
+            SCOPED_TRACE(testing::Message() << "code " << code << ", " << len << " bytes");
+            auto conn = std::make_unique<GuiConn>();
+            const uint8_t body[] = {2, 2, static_cast<uint8_t>(code), 1, 0};
+            std::memcpy(conn->cReqBuf, body, sizeof body);
+            conn->lReqLen = len;
+            uint8_t* past = conn->cReqBuf + len;
+            const size_t pastLen = sizeof conn->cReqBuf - len;
+            ASAN_POISON_MEMORY_REGION(past, pastLen);
+            const uint8_t s = HandleSrvConfigReq(*conn);
+            ASAN_UNPOISON_MEMORY_REGION(past, pastLen);
+            if (len <= CFG_OFF_CODE) {
+                EXPECT_EQ(s, SYSFAIL_CFG_REQ_LENGTH_ERR);
+            }
+        }
+    }
+    testing::internal::GetCapturedStdout();
 }
 
 TEST_F(ConfigReq, UnknownCodesArePrintedAndRefused) {

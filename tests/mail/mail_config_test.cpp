@@ -126,6 +126,10 @@ TEST_F(MailConfig, MailCfgIsReadAsTokensIntoSlotsInOrder) {
          std::string("a@x.test\0junk\nb@y.test\n", 23),
          {"a@x.test", "b@y.test"},
          ""},
+        {"a token that starts with a NUL byte is empty and leaves its slot empty",
+         std::string("\0junk\nb@y.test\n", 15),
+         {BLANKS, "b@y.test"},
+         ""},
         {"a 13th token is never stored", thirteen, firstEleven, "bIndex >= MAX_MIS_SZ"},
         {"an empty file", "", {}, ""},
     };

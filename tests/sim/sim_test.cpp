@@ -205,6 +205,22 @@ TEST_F(SimTest, HotPlugIsSeenByTheRescan) {
               std::string::npos);
 }
 
+// Identify bytes patched to what is not UTF-8 show in the status as U+FFFD; the control socket
+// goes on answering.
+TEST_F(SimTest, StatusShowsASerialThatIsNotTextAndTheSimulatorGoesOn) {
+    Ctl({{"cmd", "add-unit"},
+         {"port", 10},
+         {"unit", 0},
+         {"fields",
+          {{"identify_patch", {{{"offset", 352}, {"hex", "41ff42" + std::string(32, '0')}}}}}}});
+    const json status = Ctl({{"cmd", "status"}});
+    std::string serial;
+    for (const json& p : status.at("ports"))
+        if (p.at("port") == 10) serial = p.at("units").at(0).at("serial").get<std::string>();
+    EXPECT_EQ(serial, std::string("A\xEF\xBF\xBD") + "B");
+    Ctl({{"cmd", "remove-port"}, {"port", 10}});
+}
+
 std::unique_ptr<GuiConn> PackageRequest(const char* sn, uint8_t code, const Bytes& data) {
     auto conn = std::make_unique<GuiConn>();
     const size_t headLen = code == 150 ? 7 : 6;

@@ -238,16 +238,22 @@ void SimServer::ControlLoop(int lfd) {
             if (r <= 0) break;
             text.append(chunk, static_cast<size_t>(r));
         }
-        json reply;
-        json req = json::parse(text, nullptr, false);
-        if (req.is_discarded())
-            reply = {{"ok", false}, {"error", "the request is not JSON"}};
-        else
-            reply = dev_.Control(req);
-        std::string out = reply.dump() + "\n";
+        std::string out = ControlReplyLine(dev_, text);
         fdio::SendAll(c, reinterpret_cast<const uint8_t*>(out.data()), out.size());
         close(c);
     }
+}
+
+std::string ControlReplyLine(SimDevice& dev, const std::string& text) {
+    json reply;
+    json req = json::parse(text, nullptr, false);
+    if (req.is_discarded())
+        reply = {{"ok", false}, {"error", "the request is not JSON"}};
+    else
+        reply = dev.Control(req);
+    // A unit's texts are bytes of its identify block, which identify_patch may make anything:
+    // bytes that are not UTF-8 are sent as U+FFFD, never thrown out of the control thread.
+    return reply.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 void SimServer::RemoveSockets() {

@@ -49,6 +49,10 @@ class SimServer {
 // Path of socket `name` in `dir`.
 std::string SocketPath(const std::string& dir, const std::string& name);
 
+// The reply line (JSON and "\n") to the control request `text` as the control socket receives
+// it: the request is handed to dev.Control, text that is not JSON is refused.
+std::string ControlReplyLine(SimDevice& dev, const std::string& text);
+
 // Sends one control request to the simulator serving `dir` and returns its reply; on a transport
 // failure the reply is {"ok": false, "error": ...}.
 json ControlRequest(const std::string& dir, const json& req, int timeoutMs = 10000);

@@ -4,6 +4,8 @@
 # the desktop libraries and a headless agent never loads them. libxcb makes the test connection
 # first, because QApplication aborts the process when it cannot connect.
 include(GNUInstallDirs)
+# The fuzz build has no display: no desktop module, no Qt.
+if(NOT PELLOMAR_FUZZ)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PELLOMAR_XCB REQUIRED IMPORTED_TARGET xcb)
@@ -23,11 +25,14 @@ target_link_libraries(pellomar_desktop PRIVATE pellomar_protocol Qt6::Widgets
                       PkgConfig::PELLOMAR_XCB Threads::Threads pellomar_warnings)
 target_link_options(pellomar_desktop PRIVATE -Wl,--no-undefined)
 
+# Building the agent builds its desktop module too.
+add_dependencies(pellomar_platform pellomar_desktop)
+endif()
+set(PELLOMAR_MODULE_DIR "${CMAKE_INSTALL_FULL_LIBDIR}/pellomar" CACHE PATH
+    "Where an installed agent finds its desktop module")
 target_compile_definitions(pellomar_platform PRIVATE
   PELLOMAR_MODULE_DIR="${PELLOMAR_MODULE_DIR}")
 target_link_libraries(pellomar_platform PUBLIC ${CMAKE_DL_LIBS})
-# Building the agent builds its desktop module too.
-add_dependencies(pellomar_platform pellomar_desktop)
 
 # The service manager's notifications (ServiceManager.cpp): libsystemd, Linux only.
 find_package(PkgConfig REQUIRED)

@@ -1,0 +1,42 @@
+// The agent set up in process for the fuzz targets of its GUI server: ServerDir in a temporary
+// folder (its log going to /dev/null), the subsystems connected as the program connects them, a
+// fake controller driver (FuzzDevice) and a controller table, mail settings, a recorded event
+// history and queued events that every run starts from.
+//
+// The controller table at the start of every run:
+//   0  FUZZ-SN-00000001  port 0, primary unit      (answers through the fake driver)
+//   1  FUZZ-SN-00000002  port 0, secondary unit 1  (answers through the fake driver)
+//   2  FUZZ-SN-NODEVICE  port 5                    (no such device: the open fails)
+//   3  (empty serial)    no device path
+// Controller 0 has three recorded history lines and two queued events.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fuzz {
+
+constexpr const char* kSerial0 = "FUZZ-SN-00000001";
+constexpr const char* kSerial1 = "FUZZ-SN-00000002";
+constexpr const char* kSerial2 = "FUZZ-SN-NODEVICE";
+
+class AgentFixture {
+  public:
+    // The fixture, set up by the first call. Kept for the life of the process.
+    static AgentFixture& Get();
+
+    // Puts the controller table, the mail settings, the history and the queue of controller 0
+    // back as they were at the start. Quick: no file is read or written.
+    void Reset();
+
+    // Calls the fake driver has answered so far.
+    uint64_t DeviceCalls() const;
+
+    const std::string& dir() const { return dir_; }
+
+  private:
+    AgentFixture();
+    std::string dir_;
+};
+
+}  // namespace fuzz
