@@ -208,8 +208,8 @@ TEST_F(ConfigCliE2e, ClearEventsEmptiesTheControllersRecordedHistory) {
     gui::Reply after = gui::Exchange(AgentEndpoint(), listReq);
     ASSERT_TRUE(after.ok) << after.error;
     EXPECT_EQ(after.body, (gui::Bytes{2, 3, 'C', 0x50, 0x36, 0, 0, 0, 0}));
-    // The history file is left alone: only the agent's memory is emptied.
-    EXPECT_EQ(ReadFile(agent_.dir() + "/event_bin_CFG-E2E-0002.txt"), history);
+    // The history file is emptied too, so that a rescan or a restart brings nothing back.
+    EXPECT_EQ(ReadFile(agent_.dir() + "/event_bin_CFG-E2E-0002.txt"), "");
 }
 
 }  // namespace
