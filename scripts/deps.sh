@@ -5,6 +5,8 @@
 #   test     what the tests run: an SMTP server, a virtual X display and desktop tools
 #   windows  the mingw-w64 cross compilers and Wine
 #   icons    what scripts/make-icons.sh needs to draw the icon's pictures from its SVG source
+#   package  what scripts/build-deb and its test need: debhelper, scdoc, lintian, logrotate, and
+#            systemd for its unit folders and systemd-analyze (no service manager is started)
 set -euo pipefail
 
 declare -A GROUP
@@ -12,6 +14,7 @@ GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmoc
 GROUP[test]="python3 python3-aiosmtpd xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
+GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3"
 
 want=()
 for g in "$@"; do
@@ -28,5 +31,18 @@ echo "deps.sh: installing ${want[*]}"
 SUDO=""
 [[ $(id -u) -eq 0 ]] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q -o Acquire::Retries=3
-$SUDO apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 "${want[@]}"
+# No package may start a service here: while installing, invoke-rc.d and deb-systemd-invoke are
+# told no (policy-rc.d), unless the machine already says so itself.
+POLICY=/usr/sbin/policy-rc.d
+guard=0
+if [[ ! -e $POLICY ]]; then
+  printf '#!/bin/sh\n# deps.sh: no service starts while packages are installed\nexit 101\n' |
+    $SUDO tee "$POLICY" >/dev/null
+  $SUDO chmod 755 "$POLICY"
+  guard=1
+fi
+rc=0
+$SUDO apt-get update -q -o Acquire::Retries=3 &&
+  $SUDO apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 "${want[@]}" || rc=$?
+[[ $guard -eq 1 ]] && $SUDO rm -f "$POLICY"
+exit $rc

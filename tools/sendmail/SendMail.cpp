@@ -59,6 +59,7 @@ const char USAGE[] =
     "  --timeout SECONDS          give up the whole transfer after this long (default 120)\n"
     "  --verbose                  show the SMTP conversation on standard error\n"
     "  --help                     show this text\n"
+    "  --version                  show the version\n"
     "\n"
     "Exit status: 0 sent, 1 not sent (server unreachable or mail refused), 2 bad arguments,\n"
     "3 the body file could not be read.\n";
@@ -348,6 +349,9 @@ int main(int argc, char** argv) {
             optionsDone = true;
         } else if (!optionsDone && (a == "--help" || a == "-h")) {
             std::fputs(USAGE, stdout);
+            return EXIT_SENT;
+        } else if (!optionsDone && a == "--version") {
+            std::printf("SendMail %s\n", PELLOMAR_VERSION);
             return EXIT_SENT;
         } else if (!optionsDone && a == "--verbose") {
             verbose = true;
