@@ -57,6 +57,15 @@ send_timeout_s = 15
               std::string::npos);
 }
 
+TEST(Settings, PathsAreAbsoluteFoldersWithoutTrailingSeparator) {
+    const AgentSettings s = Parse(
+        "[paths]\nstate_dir = \"/srv/p/state/\"\nlog_dir = \"/srv/p/log\"\nprogram_dir = \"/\"\n");
+    ASSERT_TRUE(s.Ok()) << s.faults[0];
+    EXPECT_EQ(s.paths.stateDir, "/srv/p/state");
+    EXPECT_EQ(s.paths.logDir, "/srv/p/log");
+    EXPECT_EQ(s.paths.programDir, "/");
+}
+
 TEST(Settings, AnEmptyAllowListLetsNobodyIn) {
     const AgentSettings s = Parse("[gui]\nallow = []\n");
     ASSERT_TRUE(s.Ok());
@@ -85,6 +94,8 @@ TEST(Settings, AFaultIsReportedWithItsPlaceAndLimitsThePortToLoopback) {
         {"[gi]\nlisten = \"127.0.0.1\"\n", ":1:", "unknown section or key gi"},
         {"gui = 3\n", ":1:", "gui must be a section"},
         {"[gui]\nlisten = \"127.0.0.1\"\nlisten = \"127.0.0.2\"\n", ":3:", ""},
+        {"[paths]\nstate_dir = \"var/lib\"\n", ":2:", "paths.state_dir must be an absolute folder"},
+        {"[paths]\nlogdir = \"/var/log\"\n", ":2:", "unknown key paths.logdir"},
     };
     for (const auto& c : cases) {
         const AgentSettings s = Parse(c.text);
