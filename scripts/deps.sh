@@ -10,10 +10,11 @@
 set -euo pipefail
 
 declare -A GROUP
-GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev"
+GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev prometheus-cpp-dev"
 GROUP[test]="python3 python3-aiosmtpd xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
+GROUP[metrics]="prometheus"
 GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3"
 
 want=()
@@ -31,18 +32,14 @@ echo "deps.sh: installing ${want[*]}"
 SUDO=""
 [[ $(id -u) -eq 0 ]] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-# No package may start a service here: while installing, invoke-rc.d and deb-systemd-invoke are
-# told no (policy-rc.d), unless the machine already says so itself.
-POLICY=/usr/sbin/policy-rc.d
-guard=0
-if [[ ! -e $POLICY ]]; then
-  printf '#!/bin/sh\n# deps.sh: no service starts while packages are installed\nexit 101\n' |
-    $SUDO tee "$POLICY" >/dev/null
-  $SUDO chmod 755 "$POLICY"
-  guard=1
+$SUDO apt-get update -q -o Acquire::Retries=3
+# No package may start a service as it installs (a server package such as prometheus would):
+# the policy layer refuses every start while apt runs, unless the machine has its own policy.
+guard=""
+if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+  guard=/usr/sbin/policy-rc.d
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$guard" >/dev/null
+  $SUDO chmod 755 "$guard"
+  trap '$SUDO rm -f "$guard"' EXIT
 fi
-rc=0
-$SUDO apt-get update -q -o Acquire::Retries=3 &&
-  $SUDO apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 "${want[@]}" || rc=$?
-[[ $guard -eq 1 ]] && $SUDO rm -f "$POLICY"
-exit $rc
+$SUDO apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 "${want[@]}"

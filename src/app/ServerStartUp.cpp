@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/AgentMetrics.h"
 #include "app/SubsystemHooks.h"
 #include "base/AgentPaths.h"
 #include "base/ServerLog.h"
@@ -68,4 +69,5 @@ void ServerStartUp(const char* configPath) {
         SrvLog("PollingCtlrEvent CloseHandle.\n");
     if (plat::StartDetachedThread(&ListenerThreadEntry, nullptr))
         SrvLog("ThreadBuildGuiServer CloseHandle.\n");
+    StartAgentMetrics(settings.metrics);
 }

@@ -128,6 +128,147 @@ void ReadPaths(AgentSettings& s, const toml::table& paths) {
     if (ok) s.paths = ps;
 }
 
+// "a.b.c.d:port" with a port from 1 to 65535.
+bool IsListenAddress(const std::string& text) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 >= text.size() || text.size() - colon > 6)
+        return false;
+    AddrRange r;
+    if (!ParseAddrRange(text.substr(0, colon), &r) || r.prefix != 32) return false;
+    unsigned port = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        port = port * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return port >= 1 && port <= 65535;
+}
+
+void ReadMetrics(AgentSettings& s, const toml::table& metrics) {
+    MetricsSettings m;
+    bool ok = true;
+    for (const auto& [k, node] : metrics) {
+        const std::string key(k.str());
+        const auto* v = node.as_string();
+        if (key == "listen") {
+            if (v == nullptr || !IsListenAddress(v->get())) {
+                AddFault(s, node.source(),
+                         "metrics.listen must be an IPv4 address and a port, such as "
+                         "\"127.0.0.1:8923\"");
+                ok = false;
+            } else {
+                m.listen = v->get();
+            }
+        } else if (key == "textfile") {
+            if (v == nullptr || !IsAbsoluteFolder(v->get()) || v->get().back() == '/') {
+                AddFault(s, node.source(), "metrics.textfile must be an absolute file name");
+                ok = false;
+            } else {
+                m.textfile = v->get();
+            }
+        } else {
+            AddFault(s, k.source(), "unknown key metrics." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.metrics = m;
+}
+
+// A subject: one line of at most 120 characters; {host} and {serial} are the only fields.
+bool IsSubject(const std::string& t) {
+    if (t.empty() || t.size() > 120) return false;
+    for (char c : t)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    for (size_t open = t.find('{'); open != std::string::npos; open = t.find('{', open + 1)) {
+        if (t.compare(open, 6, "{host}") != 0 && t.compare(open, 8, "{serial}") != 0) return false;
+    }
+    return true;
+}
+
+void ReadMail(AgentSettings& s, const toml::table& mail) {
+    MailSettings m;
+    bool ok = true;
+    auto fault = [&](const toml::node& node, const std::string& why) {
+        AddFault(s, node.source(), why);
+        ok = false;
+    };
+    for (const auto& [k, node] : mail) {
+        const std::string key(k.str());
+        const auto* str = node.as_string();
+        if (key == "subject") {
+            if (str == nullptr || !IsSubject(str->get()))
+                fault(node,
+                      "mail.subject must be one line of at most 120 characters; {host} and "
+                      "{serial} are its only fields");
+            else
+                m.subject = str->get();
+        } else if (key == "recovery") {
+            const auto* b = node.as_boolean();
+            if (b == nullptr)
+                fault(node, "mail.recovery must be true or false");
+            else
+                m.recovery = b->get();
+        } else if (key == "repeat") {
+            const std::string v = str != nullptr ? str->get() : "";
+            if (v == "always")
+                m.repeat = MailRepeat::Always;
+            else if (v == "once")
+                m.repeat = MailRepeat::Once;
+            else if (v == "daily")
+                m.repeat = MailRepeat::Daily;
+            else if (v == "diminishing")
+                m.repeat = MailRepeat::Diminishing;
+            else
+                fault(node,
+                      "mail.repeat must be \"always\", \"once\", \"daily\" or \"diminishing\"");
+        } else if (key == "tls") {
+            const std::string v = str != nullptr ? str->get() : "";
+            if (v != "auto" && v != "required" && v != "none")
+                fault(node, "mail.tls must be \"auto\", \"required\" or \"none\"");
+            else
+                m.tls = v;
+        } else if (key == "ca_file") {
+            if (str == nullptr || !IsAbsoluteFolder(str->get()))
+                fault(node, "mail.ca_file must be an absolute file name");
+            else
+                m.caFile = str->get();
+        } else {
+            AddFault(s, k.source(), "unknown key mail." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.mail = m;
+}
+
+void ReadHook(AgentSettings& s, const toml::table& hook) {
+    HookSettings h;
+    bool ok = true;
+    for (const auto& [k, node] : hook) {
+        const std::string key(k.str());
+        const auto* str = node.as_string();
+        if (key == "program") {
+            if (str == nullptr || str->get().empty() || str->get()[0] != '/' ||
+                !IsAbsoluteFolder(str->get())) {
+                AddFault(s, node.source(), "hook.program must be an absolute file name");
+                ok = false;
+            } else {
+                h.program = str->get();
+            }
+        } else if (key == "events") {
+            const std::string v = str != nullptr ? str->get() : "";
+            if (v == "all" || v == "mailed") {
+                h.mailedOnly = v == "mailed";
+            } else {
+                AddFault(s, node.source(), "hook.events must be \"all\" or \"mailed\"");
+                ok = false;
+            }
+        } else {
+            AddFault(s, k.source(), "unknown key hook." + key);
+            ok = false;
+        }
+    }
+    if (ok) s.hook = h;
+}
+
 std::string AddrText(uint32_t a) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
@@ -206,7 +347,14 @@ AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
                 ReadGui(s, *node.as_table());
             } else if (key == "paths" && node.is_table()) {
                 ReadPaths(s, *node.as_table());
-            } else if (key == "gui" || key == "paths") {
+            } else if (key == "metrics" && node.is_table()) {
+                ReadMetrics(s, *node.as_table());
+            } else if (key == "mail" && node.is_table()) {
+                ReadMail(s, *node.as_table());
+            } else if (key == "hook" && node.is_table()) {
+                ReadHook(s, *node.as_table());
+            } else if (key == "gui" || key == "paths" || key == "metrics" || key == "mail" ||
+                       key == "hook") {
                 AddFault(s, node.source(), key + " must be a section ([" + key + "])");
             } else {
                 AddFault(s, k.source(), "unknown section or key " + key);
@@ -263,5 +411,26 @@ std::string DescribeAgentSettings(const AgentSettings& s) {
           {"program_dir", p.programDir}})
         out += std::string("paths.") + key + " = " +
                (value.empty() ? std::string("(the layout's default)") : "\"" + value + "\"") + "\n";
+    out += "metrics.listen = " +
+           (s.metrics.listen.empty() ? std::string("(off)") : "\"" + s.metrics.listen + "\"") +
+           "\n";
+    out += "metrics.textfile = " +
+           (s.metrics.textfile.empty() ? std::string("(off)") : "\"" + s.metrics.textfile + "\"") +
+           "\n";
+    static const char* const kRepeat[] = {"always", "once", "daily", "diminishing"};
+    out += "mail.subject = " +
+           (s.mail.subject.empty() ? std::string("(the system's own)")
+                                   : "\"" + s.mail.subject + "\"") +
+           "\n";
+    out += std::string("mail.recovery = ") + (s.mail.recovery ? "true" : "false") + "\n";
+    out += std::string("mail.repeat = \"") + kRepeat[static_cast<int>(s.mail.repeat)] + "\"\n";
+    out += "mail.tls = \"" + s.mail.tls + "\"\n";
+    out += "mail.ca_file = " +
+           (s.mail.caFile.empty() ? std::string("(the system's store)")
+                                  : "\"" + s.mail.caFile + "\"") +
+           "\n";
+    out += "hook.program = " +
+           (s.hook.program.empty() ? std::string("(none)") : "\"" + s.hook.program + "\"") + "\n";
+    out += std::string("hook.events = \"") + (s.hook.mailedOnly ? "mailed" : "all") + "\"\n";
     return out;
 }

@@ -56,6 +56,28 @@ struct PathSettings {
     std::string programDir;  // the responder and the mailer
 };
 
+// [metrics]: the Prometheus metrics (Linux). Both off by default.
+struct MetricsSettings {
+    std::string listen;    // "address:port" of the HTTP endpoint serving /metrics ("": none)
+    std::string textfile;  // a file rewritten whole every 15 s with the same text ("": none)
+};
+
+// [mail]: how mail goes out. The mailer reads tls and ca_file itself (doc/mail.md).
+enum class MailRepeat { Always, Once, Daily, Diminishing };
+struct MailSettings {
+    std::string subject;    // "" : the system's own subject; may hold {host} and {serial}
+    bool recovery = false;  // also mail the events that say a condition ended
+    MailRepeat repeat = MailRepeat::Always;
+    std::string tls = "auto";  // "auto", "required" or "none" (the mailer's)
+    std::string caFile;        // a PEM file of a private CA (the mailer's)
+};
+
+// [hook]: a program run for recorded events.
+struct HookSettings {
+    std::string program;      // an absolute path; "" : none
+    bool mailedOnly = false;  // events = "mailed": only the events that are mailed
+};
+
 // Everything the settings file says.
 struct AgentSettings {
     std::string path;                 // the file read (or looked for)
@@ -63,6 +85,9 @@ struct AgentSettings {
     std::vector<std::string> faults;  // "<file>:<line>:<column>: <reason>", in file order
     GuiPortSettings gui;
     PathSettings paths;
+    MetricsSettings metrics;
+    MailSettings mail;
+    HookSettings hook;
 
     bool Ok() const { return faults.empty(); }
 };

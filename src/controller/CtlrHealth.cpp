@@ -1,5 +1,6 @@
 #include "controller/CtlrHealth.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -16,6 +17,8 @@ std::mutex g_countLock;
 int g_unlistedSn = 0;
 int g_inBandFail[CTLR_TABLE_SLOTS] = {};
 uint8_t g_inBandFailSn[CTLR_TABLE_SLOTS][CTLR_SN_COMPARE] = {};
+std::atomic<uint64_t> g_relayCommands{0};
+std::atomic<uint64_t> g_relayFailures[CTLR_TABLE_SLOTS] = {};
 
 }  // namespace
 
@@ -33,6 +36,8 @@ void NoteUnlistedSn(const char* snText) {
 void NoteInBandOutcome(uint8_t ctlrNo, const uint8_t sn[CTLR_SN_COMPARE], const char* snText,
                        uint8_t status, uint16_t errCode) {
     const uint8_t slot = ctlrNo % CTLR_TABLE_SLOTS;
+    g_relayCommands.fetch_add(1, std::memory_order_relaxed);
+    if (status != SYS_SUCCESS) g_relayFailures[slot].fetch_add(1, std::memory_order_relaxed);
     if (status == SYS_SUCCESS) {
         std::lock_guard<std::mutex> lock(g_countLock);
         g_inBandFail[slot] = 0;
@@ -67,6 +72,14 @@ void ClearFailingCtlr(uint8_t n, const uint8_t sn[CTLR_SN_COMPARE], const char* 
         static_cast<int>(n), snText);
     RunCtlrClearedHook(n);
     ZeroCtlrEntry(n);
+}
+
+RelayStats GetRelayStats() {
+    RelayStats out{};
+    out.commands = g_relayCommands.load(std::memory_order_relaxed);
+    for (uint8_t n = 0; n < CTLR_TABLE_SLOTS; ++n)
+        out.failures[n] = g_relayFailures[n].load(std::memory_order_relaxed);
+    return out;
 }
 
 int UnlistedSnCount() {

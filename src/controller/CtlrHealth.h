@@ -41,6 +41,14 @@ void NoteInBandOutcome(uint8_t ctlrNo, const uint8_t sn[CTLR_SN_COMPARE], const 
 // carrying serial `sn`, is cleared (and logged).
 void ClearFailingCtlr(uint8_t n, const uint8_t sn[CTLR_SN_COMPARE], const char* snText);
 
+// Relays since the start: every relay to a live controller, and the failed ones by controller
+// number (malformed requests included). Thread-safe.
+struct RelayStats {
+    uint64_t commands;
+    uint64_t failures[CTLR_TABLE_SLOTS];
+};
+RelayStats GetRelayStats();
+
 // The two counts, for tests: the server-wide count of requests that named no live controller
 // since the last rescan it triggered, and the relay failures of controller n since its last
 // success or clearing.

@@ -20,6 +20,32 @@ EventQueueNode g_eventQueueNodes[MAX_CTLR_NUM][EVENT_QUEUE_POOL_NODES];
 std::once_flag g_eventQueuesFilled;
 std::atomic<void (*)()> g_pollingAlive{nullptr};
 
+// The counts behind CtlrPollStats, written by the polling thread only.
+struct PollCounts {
+    std::atomic<int64_t> lastPollSuccess{0};
+    std::atomic<uint64_t> pollErrors{0};
+    std::atomic<uint64_t> events[EVENT_CLASS_COUNT][EVENT_SEVERITY_COUNT] = {};
+    std::atomic<int64_t> lastEvent[EVENT_SEVERITY_COUNT] = {};
+};
+PollCounts g_pollCounts[EVENT_QUEUE_SLOTS];
+
+// Counts one fetch of controller n that ended with status s (an event in `event` when it is
+// SYS_SUCCESS).
+void CountFetch(uint8_t n, uint8_t s, const CtlrEvent& event) {
+    PollCounts& c = g_pollCounts[n % EVENT_QUEUE_SLOTS];
+    if (s != SYS_SUCCESS && s != SYSFAIL_IOCTL_RETURN_ERR) {
+        c.pollErrors.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const int64_t now = plat::NowSeconds();
+    c.lastPollSuccess.store(now, std::memory_order_relaxed);
+    if (s != SYS_SUCCESS) return;  // none pending
+    const EventKind k = ClassifyEvent(event);
+    const int sev = static_cast<int>(k.severity);
+    c.events[static_cast<int>(k.cls)][sev].fetch_add(1, std::memory_order_relaxed);
+    c.lastEvent[sev].store(now, std::memory_order_relaxed);
+}
+
 void TellPollingAlive() {
     void (*hook)() = g_pollingAlive.load();
     if (hook != nullptr) hook();
@@ -42,6 +68,7 @@ bool DrainCtlrEvents(uint8_t n) {
             const uint32_t code = EventFetchCodeForUnit(SnapshotCtlrEntry(n).bUnitMark);
             const uint8_t s =
                 CtlrDevIoControl(n, code, 0, nullptr, EVENT_REC_SIZE, &rec.event, nullptr);
+            CountFetch(n, s, rec.event);
             if (s != SYS_SUCCESS) return false;
             rec.bValid = 1;
             rec.bCtlrNo = n;
@@ -159,6 +186,20 @@ bool SweepCtlrEvents() {
     }
     TellPollingAlive();
     return cutShort;
+}
+
+CtlrPollStats GetCtlrPollStats(uint8_t n) {
+    CtlrPollStats out{};
+    if (n >= EVENT_QUEUE_SLOTS) return out;
+    const PollCounts& c = g_pollCounts[n];
+    out.lastPollSuccess = c.lastPollSuccess.load(std::memory_order_relaxed);
+    out.pollErrors = c.pollErrors.load(std::memory_order_relaxed);
+    for (int k = 0; k < EVENT_CLASS_COUNT; ++k)
+        for (int v = 0; v < EVENT_SEVERITY_COUNT; ++v)
+            out.events[k][v] = c.events[k][v].load(std::memory_order_relaxed);
+    for (int v = 0; v < EVENT_SEVERITY_COUNT; ++v)
+        out.lastEvent[v] = c.lastEvent[v].load(std::memory_order_relaxed);
+    return out;
 }
 
 void SetPollingAliveHook(void (*hook)()) {

@@ -27,6 +27,7 @@
 #include <mutex>
 
 #include "controller/CtlrDefs.h"
+#include "events/EventClass.h"
 #include "events/EventDefs.h"
 
 // The pause between two sweeps.
@@ -89,6 +90,18 @@ uint8_t Remove_InBand_Event(uint8_t ctlrNo, CtlrEventRec& rec);
 // for it. Returns true when some drain was cut short by the slice (events may still be pending).
 // Runs on the polling thread (tests call it directly); not to be run on two threads at once.
 bool SweepCtlrEvents();
+
+// What the polling thread has seen of one controller number since the start (the counts stay
+// with the number when a rescan gives it to another unit).
+struct CtlrPollStats {
+    int64_t
+        lastPollSuccess;  // when a fetch last got an answer (an event or "none pending"), 0: never
+    uint64_t pollErrors;  // fetches the channel or the controller failed
+    uint64_t events[EVENT_CLASS_COUNT][EVENT_SEVERITY_COUNT];  // events fetched by kind
+    int64_t lastEvent[EVENT_SEVERITY_COUNT];  // when the last of each came, 0: never
+};
+// A copy of controller n's counts (0 to 15; zero for others). Thread-safe, lock-free.
+CtlrPollStats GetCtlrPollStats(uint8_t n);
 
 // Called by the polling thread after each controller's drain and after each sweep, so that the
 // program can tell the service manager the thread is alive (app/SubsystemHooks). The longest

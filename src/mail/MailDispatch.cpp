@@ -1,5 +1,6 @@
 #include "mail/MailDispatch.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -72,6 +73,16 @@ size_t CountFreeMailWorkRecs() {
     return n;
 }
 
+namespace {
+std::atomic<uint64_t> g_scripts{0};
+std::atomic<uint64_t> g_scriptFailures{0};
+std::atomic<uint64_t> g_notMailed{0};
+}  // namespace
+
+MailDispatchStats GetMailDispatchStats() {
+    return MailDispatchStats{g_scripts.load(), g_scriptFailures.load(), g_notMailed.load()};
+}
+
 void MaskMailPassword(MailSrvSettings& srv) {
     char* pw = srv.MailSrvItem4;
     if (pw[0] == '\0' || std::strcmp(pw, MAIL_NULL_TEXT) == 0) return;
@@ -84,6 +95,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     if (rec == nullptr) {
         StdOutMsg("ERR: MAIL_ENTRY_EMPTY\n");
         SrvLog("IssueMailOut : MAIL_ENTRY_EMPTY, %s is not mailed.\n", name);
+        g_notMailed.fetch_add(1);
         return;
     }
     SrvLog("IssueMailOut : %s.\n", name);
@@ -95,6 +107,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     SrvLog("--Create .bat ? pFile_EM =%s \n", script ? "true" : "false");
     if (!script) {
         SrvLog("IssueMailOut : Open %s fail, return.\n", scriptName.c_str());
+        g_scriptFailures.fetch_add(1);
         PutMailWorkRec(rec);
         return;
     }
@@ -146,6 +159,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     ok = script.Close() && ok;
     if (!ok) {
         SrvLog("IssueMailOut : Write %s fail, return.\n", scriptName.c_str());
+        g_scriptFailures.fetch_add(1);
         std::remove(scriptName.c_str());
         PutMailWorkRec(rec);
         return;
@@ -155,6 +169,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     int launched = mail_os::LaunchMailScript(scriptName.c_str());
     int lastError = plat::LastSysError();
     SrvLog("IssueMailOut : ShellExecute %d, GetLastError() %d .\n", launched, lastError);
+    (launched > 32 ? g_scripts : g_scriptFailures).fetch_add(1);
     PutMailWorkRec(rec);
     plat::SleepMs(1000);
 }

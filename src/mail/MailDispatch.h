@@ -66,6 +66,15 @@ size_t CountFreeMailWorkRecs();
 // Called from the event polling thread; safe from any thread.
 void IssueMailOut(uint8_t ctlrNo, const char* mailFileName);
 
+// Dispatches since the start: scripts started, scripts that could not be written or started,
+// and mail bodies not mailed for want of a work record. Thread-safe.
+struct MailDispatchStats {
+    uint64_t scripts;
+    uint64_t scriptFailures;
+    uint64_t notMailed;
+};
+MailDispatchStats GetMailDispatchStats();
+
 // Replaces the password (item 4) of `srv` with MAIL_PASSWORD_MASK, unless it is empty or "NULL",
 // for the log's copy of a script line.
 void MaskMailPassword(MailSrvSettings& srv);

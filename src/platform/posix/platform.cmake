@@ -10,3 +10,7 @@ target_link_libraries(pellomar_platform PRIVATE Qt6::Widgets PkgConfig::PELLOMAR
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PELLOMAR_SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 target_link_libraries(pellomar_platform PRIVATE PkgConfig::PELLOMAR_SYSTEMD)
+
+# The metrics endpoint and text (MetricsExport.cpp): prometheus-cpp, core and pull.
+find_package(prometheus-cpp REQUIRED COMPONENTS core pull)
+target_link_libraries(pellomar_platform PRIVATE prometheus-cpp::core prometheus-cpp::pull)

@@ -1,0 +1,25 @@
+#include "platform/Subprocess.h"
+
+#include "platform/Process.h"
+
+namespace plat {
+
+// Watched programs are not available on Windows: callers launch detached there.
+Subprocess::~Subprocess() = default;
+
+int Subprocess::Start(const char* const[], const char* const[], std::string* why) {
+    if (why != nullptr) *why = "watched programs are not available in the Windows build";
+    return LAUNCH_FAILED;
+}
+
+bool Subprocess::ReadLines(int, const std::function<void(const std::string&)>&) {
+    return true;
+}
+
+bool Subprocess::Wait(int, int*) {
+    return false;
+}
+
+void Subprocess::Kill() {}
+
+}  // namespace plat

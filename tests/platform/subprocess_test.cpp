@@ -1,0 +1,66 @@
+// Watched programs: output lines, exit codes, the environment, missing programs, and the bound
+// that ends a program together with what it started.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/Process.h"
+#include "platform/Subprocess.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+TEST(Subprocess, LinesExitCodeAndEnvironment) {
+    plat::Subprocess p;
+    const char* const argv[] = {
+        "/bin/sh", "-c", "echo \"one $HOOK_TEXT\"; echo two >&2; printf 'three'; exit 3", nullptr};
+    const char* const env[] = {"HOOK_TEXT=$(touch /tmp/never) ; x", nullptr};
+    std::string why;
+    ASSERT_EQ(p.Start(argv, env, &why), plat::LAUNCH_OK) << why;
+    std::vector<std::string> lines;
+    EXPECT_TRUE(p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"one $(touch /tmp/never) ; x", "two", "three"}));
+    int code = -1;
+    EXPECT_TRUE(p.Wait(10000, &code));
+    EXPECT_EQ(code, 3);
+}
+
+TEST(Subprocess, AMissingProgramDoesNotRun) {
+    const struct {
+        const char* path;
+        int result;
+    } cases[] = {{"/nonexistent/program", plat::LAUNCH_FILE_NOT_FOUND},
+                 {"/etc/hostname", plat::LAUNCH_ACCESS_DENIED},
+                 {"", plat::LAUNCH_FILE_NOT_FOUND}};
+    for (const auto& c : cases) {
+        plat::Subprocess p;
+        const char* const argv[] = {c.path, nullptr};
+        std::string why;
+        EXPECT_EQ(p.Start(argv, nullptr, &why), c.result) << c.path;
+        EXPECT_FALSE(p.Running()) << c.path;
+    }
+}
+
+// A program past its bound is ended with everything it started, however it ignores SIGTERM.
+TEST(Subprocess, KillEndsTheWholeGroup) {
+    testing_support::TempDir dir;
+    const std::string pidFile = dir.File("grandchild");
+    plat::Subprocess p;
+    const std::string script = "trap '' TERM; sleep 60 & echo $! > " + pidFile + "; wait";
+    const char* const argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+    ASSERT_EQ(p.Start(argv, nullptr, nullptr), plat::LAUNCH_OK);
+    ASSERT_TRUE(
+        testing_support::WaitFor([&] { return !testing_support::ReadFile(pidFile).empty(); }));
+    EXPECT_FALSE(p.ReadLines(200, [](const std::string&) {}));
+    const auto t0 = std::chrono::steady_clock::now();
+    p.Kill();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_FALSE(p.Running());
+    const int grandchild = std::stoi(testing_support::ReadFile(pidFile));
+    EXPECT_TRUE(testing_support::WaitFor([&] { return kill(grandchild, 0) != 0; }));
+}
+
+}  // namespace
