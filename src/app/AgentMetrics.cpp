@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/EventHook.h"
 #include "base/ServerLog.h"
 #include "controller/CtlrHealth.h"
 #include "controller/CtlrTable.h"
@@ -11,6 +12,7 @@
 #include "events/EventPolling.h"
 #include "guiserver/GuiListener.h"
 #include "mail/MailDispatch.h"
+#include "mail/MailRepeat.h"
 #include "platform/FileSync.h"
 #include "platform/HostPaths.h"
 #include "platform/Threads.h"
@@ -195,6 +197,30 @@ std::vector<MetricFamilyData> CollectAgentMetrics() {
                                         MetricType::Counter);
     Add(notMailed, static_cast<double>(mail.notMailed));
     out.push_back(std::move(notMailed));
+
+    const MailOutcomeStats outcomes = GetMailOutcomeStats();
+    MetricFamilyData sent =
+        Family("mail_sent_total", "Mails the server accepted, per recipient.", MetricType::Counter);
+    Add(sent, static_cast<double>(outcomes.sent));
+    out.push_back(std::move(sent));
+    MetricFamilyData failed = Family(
+        "mail_failed_total", "Mails that failed, per recipient, by reason.", MetricType::Counter);
+    for (int i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
+        Add(failed, static_cast<double>(outcomes.failed[i]), {{"reason", MAIL_FAIL_REASONS[i]}});
+    out.push_back(std::move(failed));
+    MetricFamilyData held =
+        Family("mail_suppressed_total", "Mails the repeat policy held back.", MetricType::Counter);
+    Add(held, static_cast<double>(MailRepeatSuppressed()));
+    out.push_back(std::move(held));
+
+    const EventHookStats hook = GetEventHookStats();
+    MetricFamilyData runs =
+        Family("hook_runs_total", "Event hook runs, by outcome.", MetricType::Counter);
+    Add(runs, static_cast<double>(hook.ok), {{"outcome", "ok"}});
+    Add(runs, static_cast<double>(hook.failed), {{"outcome", "failed"}});
+    Add(runs, static_cast<double>(hook.timedOut), {{"outcome", "timeout"}});
+    Add(runs, static_cast<double>(hook.dropped), {{"outcome", "dropped"}});
+    out.push_back(std::move(runs));
     return out;
 }
 

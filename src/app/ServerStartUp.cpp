@@ -61,6 +61,7 @@ void ServerStartUp(const char* configPath) {
     SetGuiPortSettings(settings.gui);
     InitCtlrTable();
     InitializeSmtp();
+    ApplyMailSettings(settings);
     InitFinderServer();
     plat::SleepMs(100);
     LoadEventBinFiles();

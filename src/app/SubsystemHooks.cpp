@@ -1,7 +1,15 @@
 #include "app/SubsystemHooks.h"
 
+#include <atomic>
+#include <cstring>
+#include <vector>
+
 #include <chrono>
 #include <cstdio>
+#include "app/EventHook.h"
+#include "events/EventClass.h"
+#include "mail/MailRepeat.h"
+#include "platform/HostPaths.h"
 
 #include "controller/CtlrHooks.h"
 #include "controller/CtlrTable.h"
@@ -15,7 +23,35 @@
 namespace {
 
 const CtlrHooks kCtlrHooks{&ReloadEventBinFile, &FreeEventBinList};
-const EventMailCalls kMailCalls{&MailEnableIsTrue, &IssueMailOut};
+
+std::atomic<bool> g_mailRecovery{false};
+
+// A mailed event's dispatch, with the controller's serial number for the subject.
+void MailEvent(uint8_t n, const char* mailFileName) {
+    const CtlrEntry e = SnapshotCtlrEntry(n);
+    char sn[CTLR_SN_SIZE] = {};
+    std::memcpy(sn, e.cCtrlSN, CTLR_SN_SIZE - 1);
+    DispatchMail(n, mailFileName, sn, nullptr);
+}
+
+// The tables' word, recoveries when [mail] recovery asks for them, then the repeat policy.
+bool ShouldMail(uint8_t n, const CtlrEvent& event, bool mailed) {
+    const EventKind k = ClassifyEvent(event);
+    if (!mailed && !k.recovery) return false;
+    const CtlrEntry e = SnapshotCtlrEntry(n);
+    char sn[CTLR_SN_SIZE] = {};
+    std::memcpy(sn, e.cCtrlSN, CTLR_SN_SIZE - 1);
+    // A finished rebuild ends the controller's disk and degraded-array conditions.
+    static const std::vector<int> kRebuildEnds = {static_cast<int>(EventClass::Disk),
+                                                  static_cast<int>(EventClass::ArrayDegraded)};
+    static const std::vector<int> kNone;
+    const bool rebuildDone = k.recovery && k.cls == EventClass::Task;
+    return MailRepeatAllows(sn, static_cast<int>(k.cls), k.object, k.recovery,
+                            rebuildDone ? kRebuildEnds : kNone, g_mailRecovery.load(),
+                            plat::NowSeconds());
+}
+
+const EventMailCalls kMailCalls{&MailEnableIsTrue, &MailEvent, &ShouldMail, &QueueEventHook};
 
 using Clock = std::chrono::steady_clock;
 // How often the status line is renewed at most.
@@ -53,6 +89,13 @@ void GuiListening(uint16_t) {
 }
 
 }  // namespace
+
+void ApplyMailSettings(const AgentSettings& s) {
+    SetMailSubject(s.mail.subject.c_str());
+    g_mailRecovery.store(s.mail.recovery);
+    SetMailRepeatPolicy(s.mail.repeat);
+    StartEventHook(s.hook);
+}
 
 void ConnectSubsystems() {
     SetCtlrHooks(&kCtlrHooks);

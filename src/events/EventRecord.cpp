@@ -442,9 +442,11 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
 
     // The mail body file and the dispatch.
     const EventMailCalls& calls = MailCalls();
-    if (!mailed || calls.pMailEnableIsTrue == nullptr || calls.pIssueMailOut == nullptr ||
-        !calls.pMailEnableIsTrue())
+    if (calls.pEventRecorded != nullptr) calls.pEventRecorded(ctlrNo, rec.event, text, mailed);
+    if ((!mailed && calls.pShouldMail == nullptr) || calls.pMailEnableIsTrue == nullptr ||
+        calls.pIssueMailOut == nullptr || !calls.pMailEnableIsTrue())
         return;
+    if (calls.pShouldMail != nullptr && !calls.pShouldMail(ctlrNo, rec.event, mailed)) return;
     std::snprintf(name, sizeof name, "event_%s_%u", c.cFileSn, DrawMailNumber());
     // The mail body goes where the mailer's script is: only the agent's user may read it.
     FileHandle f(plat::OpenPrivateFile(name));

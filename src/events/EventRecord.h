@@ -173,5 +173,12 @@ EventBinCounts GetEventBinCounts(uint8_t ctlrNo);
 struct EventMailCalls {
     bool (*pMailEnableIsTrue)();
     void (*pIssueMailOut)(uint8_t ctlrNo, const char* mailFileName);
+    // Optional: whether an event is mailed after all (mail being on): `mailed` is the event
+    // tables' word; the program adds recoveries and the repeat policy. Null: the tables decide.
+    bool (*pShouldMail)(uint8_t ctlrNo, const CtlrEvent& event, bool mailed) = nullptr;
+    // Optional: told of every recorded event once its logs are written (the event hook); must
+    // not block. Null: nobody.
+    void (*pEventRecorded)(uint8_t ctlrNo, const CtlrEvent& event, const char* text,
+                           bool mailed) = nullptr;
 };
 void SetEventMailCalls(const EventMailCalls* calls);

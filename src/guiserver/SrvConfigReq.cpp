@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/ServerLog.h"
 #include "controller/CtlrChannel.h"
@@ -11,6 +13,7 @@
 #include "controller/CtlrTable.h"
 #include "events/EventRecord.h"
 #include "mail/MailConfig.h"
+#include "mail/MailDispatch.h"
 #include "protocol/SysStatus.h"
 
 namespace {
@@ -270,6 +273,40 @@ uint8_t GetCtlrInfoReq(GuiConn& conn) {
     return SYS_SUCCESS;
 }
 
+// Code 0x40: a test mail to every recipient; the reply tells each one's outcome.
+uint8_t SendTestMailReq(GuiConn& conn) {
+    std::vector<MailRecipientOutcome> outcomes;
+    const uint8_t s = SendTestMail(CFG_TEST_MAIL_WAIT_S, &outcomes);
+    if (s != SYS_SUCCESS) {
+        SrvLog("HandleSrvConfigReq : CFG Code 0x%x, test mail refused, bStatus 0x%x.\n",
+               CodeForLog(CFGCODE_SEND_TEST_MAIL), s);
+        return s;
+    }
+    uint8_t* rep = conn.cRepBuf;
+    uint32_t len = 5;
+    uint8_t count = 0;
+    auto put = [&](const std::string& text, size_t max) {
+        const size_t n = std::min(
+            {text.size(), max, size_t{255}, static_cast<size_t>(GUI_INLINE_BUF_SIZE - len - 1)});
+        rep[len++] = static_cast<uint8_t>(n);
+        std::memcpy(rep + len, text.data(), n);
+        len += static_cast<uint32_t>(n);
+    };
+    for (const MailRecipientOutcome& o : outcomes) {
+        // Room for the fixed part and the whole address, reason and some detail.
+        const size_t need = 4 + o.address.size() + o.reason.size();
+        if (len + need + 1 > GUI_INLINE_BUF_SIZE || count == 255) break;
+        rep[len++] = o.sent ? 1 : 0;
+        put(o.address, MAIL_ADDR_SIZE - 1);
+        put(o.reason, 32);
+        put(o.detail, CFG_TEST_MAIL_DETAIL_MAX);
+        ++count;
+    }
+    ReplyHead(conn, len);
+    rep[4] = count;
+    return SYS_SUCCESS;
+}
+
 }  // namespace
 
 uint8_t HandleSrvConfigReq(GuiConn& conn) {
@@ -315,6 +352,8 @@ uint8_t HandleSrvConfigReq(GuiConn& conn) {
             return GetMailSrvReq(conn, MAIL_SRV_ITEM6);
         case CFGCODE_GET_CTRL_INFO:
             return GetCtlrInfoReq(conn);
+        case CFGCODE_SEND_TEST_MAIL:
+            return SendTestMailReq(conn);
         default:
             StdOutMsg("Server CFG Code = 0x%x\n", CodeForLog(code));
             return SYSFAIL_CFGCODE_UNKNOWN;

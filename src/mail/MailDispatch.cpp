@@ -1,10 +1,13 @@
 #include "mail/MailDispatch.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/FileHandle.h"
 #include "base/ServerLog.h"
@@ -12,6 +15,11 @@
 #include "mail/MailScript.h"
 #include "platform/HostPaths.h"
 #include "platform/PrivateFile.h"
+#include "platform/Process.h"
+#include "platform/Socket.h"
+#include "platform/Subprocess.h"
+#include "platform/Threads.h"
+#include "protocol/SysStatus.h"
 
 MailWorkRec MailWorkPool[MAIL_WORK_POOL_SZ];
 
@@ -89,13 +97,106 @@ void MaskMailPassword(MailSrvSettings& srv) {
     std::snprintf(pw, sizeof srv.MailSrvItem4, "%s", MAIL_PASSWORD_MASK);
 }
 
+namespace {
+
+std::atomic<int> g_watchers{0};
+std::mutex g_subjectLock;
+std::string g_subjectTemplate;  // "" : MAIL_SUBJECT
+
+// A watched script and what its watcher fills in.
+struct WatchJob {
+    plat::Subprocess proc;
+    uint8_t ctlrNo = 0;
+    std::string name;
+    std::vector<MailRecipientOutcome> outcomes;
+    std::shared_ptr<MailWatch> watch;
+};
+
+void FinishWatch(const std::shared_ptr<MailWatch>& watch, bool watched,
+                 const std::vector<MailRecipientOutcome>* outcomes = nullptr) {
+    if (!watch) return;
+    std::lock_guard<std::mutex> lock(watch->lock);
+    watch->outcomes.watched = watched;
+    if (outcomes != nullptr) watch->outcomes.recipients = *outcomes;
+    watch->outcomes.finished = true;
+    watch->done.notify_all();
+}
+
+// The watcher of one script: reads its outcome lines until it ends or its bound passes, logs and
+// counts each recipient, then reaps the script.
+void WatchMailScript(void* arg) {
+    std::unique_ptr<WatchJob> job(static_cast<WatchJob*>(arg));
+    const int n = job->ctlrNo;
+    const char* name = job->name.c_str();
+    const bool ended = job->proc.ReadLines(MAIL_SCRIPT_BOUND_S * 1000, [&](const std::string& l) {
+        ParseMailOutcomeLine(l, &job->outcomes);
+    });
+    if (!ended) {
+        SrvLog("IssueMailOut [%d] : %s ran past %d s, ended.\n", n, name, MAIL_SCRIPT_BOUND_S);
+        job->proc.Kill();
+    } else {
+        job->proc.Wait(10000, nullptr);
+    }
+    for (MailRecipientOutcome& o : job->outcomes) {
+        if (!o.known) {
+            o.known = true;
+            o.sent = false;
+            o.reason = ended ? "no_outcome" : "timeout";
+        }
+        if (o.sent)
+            SrvLog("IssueMailOut [%d] : %s sent to %s.\n", n, name, o.address.c_str());
+        else
+            SrvLog("IssueMailOut [%d] : %s to %s failed, %s: %s\n", n, name, o.address.c_str(),
+                   o.reason.c_str(), o.detail.c_str());
+        CountMailOutcome(o);
+    }
+    FinishWatch(job->watch, true, &job->outcomes);
+    g_watchers.fetch_sub(1);
+}
+
+// The subject of one mail: the template with {host} and {serial} filled in, cut to the buffer.
+void FormatMailSubject(const char* serial, char (&out)[MAIL_SUBJECT_SIZE]) {
+    std::string t;
+    {
+        std::lock_guard<std::mutex> lock(g_subjectLock);
+        t = g_subjectTemplate.empty() ? std::string(MAIL_SUBJECT) : g_subjectTemplate;
+    }
+    auto fill = [&t](const std::string& field, const std::string& value) {
+        for (size_t p = t.find(field); p != std::string::npos; p = t.find(field, p + value.size()))
+            t.replace(p, field.size(), value);
+    };
+    if (t.find("{host}") != std::string::npos) {
+        char host[256] = {};
+        if (!plat::SockHostName(host, sizeof host)) std::snprintf(host, sizeof host, "?");
+        fill("{host}", host);
+    }
+    std::string sn;
+    for (const char* c = serial != nullptr ? serial : ""; *c != '\0'; ++c)
+        sn += static_cast<unsigned char>(*c) >= 0x20 && *c != 0x7F ? *c : '_';
+    fill("{serial}", sn);
+    std::snprintf(out, sizeof out, "%s", t.c_str());
+}
+
+}  // namespace
+
+void SetMailSubject(const char* subjectTemplate) {
+    std::lock_guard<std::mutex> lock(g_subjectLock);
+    g_subjectTemplate = subjectTemplate != nullptr ? subjectTemplate : "";
+}
+
 void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
+    DispatchMail(ctlrNo, mailFileName, "", nullptr);
+}
+
+void DispatchMail(uint8_t ctlrNo, const char* mailFileName, const char* serial,
+                  const std::shared_ptr<MailWatch>& watch) {
     const char* name = mailFileName != nullptr ? mailFileName : "";
     MailWorkRec* rec = TakeMailWorkRec();
     if (rec == nullptr) {
         StdOutMsg("ERR: MAIL_ENTRY_EMPTY\n");
         SrvLog("IssueMailOut : MAIL_ENTRY_EMPTY, %s is not mailed.\n", name);
         g_notMailed.fetch_add(1);
+        FinishWatch(watch, false);
         return;
     }
     SrvLog("IssueMailOut : %s.\n", name);
@@ -109,6 +210,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
         SrvLog("IssueMailOut : Open %s fail, return.\n", scriptName.c_str());
         g_scriptFailures.fetch_add(1);
         PutMailWorkRec(rec);
+        FinishWatch(watch, false);
         return;
     }
 
@@ -119,6 +221,7 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
     MaskMailPassword(logged);
 
     bool ok = true;
+    std::vector<std::string> recipients;
     char folder[plat::SRV_PATH_MAX];
     ProgramFolderText(folder);
     char cwd[plat::SRV_PATH_MAX];
@@ -134,7 +237,8 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
         StdOutMsg("%s\n", cwd);
         lastCwd = cwd;
         haveCwd = true;
-        std::snprintf(rec->cSubject, sizeof rec->cSubject, "%s", MAIL_SUBJECT);
+        FormatMailSubject(serial, rec->cSubject);
+        recipients.push_back(slot.cMailAddr);
         std::string pathBuf2 =
             mail_os::FormatRecipientLines(folder, srv, slot.cMailAddr, rec->cSubject, cwd, name);
         // The log shows the line with the password masked.
@@ -162,14 +266,99 @@ void IssueMailOut(uint8_t ctlrNo, const char* mailFileName) {
         g_scriptFailures.fetch_add(1);
         std::remove(scriptName.c_str());
         PutMailWorkRec(rec);
+        FinishWatch(watch, false);
         return;
     }
 
+    // Watched where the host allows (the outcome of every recipient is then known), else
+    // launched detached as it always was.
     plat::ClearLastSysError();
-    int launched = mail_os::LaunchMailScript(scriptName.c_str());
+    int launched = 0;
+    auto job = std::make_unique<WatchJob>();
+    bool watched = false;
+    if (g_watchers.load() < MAIL_WATCHERS_MAX)
+        watched = mail_os::StartWatchedMailScript(scriptName.c_str(), job->proc, &launched);
+    if (!watched) launched = mail_os::LaunchMailScript(scriptName.c_str());
     int lastError = plat::LastSysError();
     SrvLog("IssueMailOut : ShellExecute %d, GetLastError() %d .\n", launched, lastError);
     (launched > 32 ? g_scripts : g_scriptFailures).fetch_add(1);
+    if (watched && launched > 32) {
+        job->ctlrNo = ctlrNo;
+        job->name = name;
+        for (const std::string& a : recipients) {
+            MailRecipientOutcome o;
+            o.address = a;
+            job->outcomes.push_back(std::move(o));
+        }
+        job->watch = watch;
+        if (watch) {
+            // The waiter knows the recipients at once, their outcomes when the script ends.
+            std::lock_guard<std::mutex> lock(watch->lock);
+            watch->outcomes.recipients = job->outcomes;
+            watch->outcomes.watched = true;
+        }
+        g_watchers.fetch_add(1);
+        WatchJob* raw = job.release();
+        if (!plat::StartDetachedThread(&WatchMailScript, raw)) {
+            // No thread to watch it: the script runs on, unwatched.
+            g_watchers.fetch_sub(1);
+            raw->proc.Detach();
+            FinishWatch(raw->watch, false);
+            delete raw;
+        }
+    } else {
+        FinishWatch(watch, false);
+    }
     PutMailWorkRec(rec);
     plat::SleepMs(1000);
+}
+
+uint8_t SendTestMail(int waitS, std::vector<MailRecipientOutcome>* out) {
+    static std::mutex rateLock;
+    static std::chrono::steady_clock::time_point last{};
+    static bool sentOnce = false;
+    {
+        std::lock_guard<std::mutex> lock(rateLock);
+        const auto now = std::chrono::steady_clock::now();
+        if (sentOnce && now - last < std::chrono::seconds(MAIL_TEST_INTERVAL_S))
+            return SYSFAIL_MAIL_TEST_BUSY;
+        last = now;
+        sentOnce = true;
+    }
+    static std::atomic<unsigned> number{0};
+    char name[64];
+    std::snprintf(name, sizeof name, "test_mail_%u", number.fetch_add(1) % 1000 + 1);
+    char host[256] = {};
+    if (!plat::SockHostName(host, sizeof host)) std::snprintf(host, sizeof host, "?");
+    {
+        FileHandle f(plat::OpenPrivateFile(name));
+        if (!f) {
+            SrvLog("SendTestMail : Create mail file : %s fail.\n", name);
+            return SYSFAIL_MAIL_TEST_FAIL;
+        }
+        const bool ok = std::fprintf(f.get(),
+                                     "\nThis is a test message from the RAID controller "
+                                     "management agent on %s.\nMail from it reaches you.\n\n",
+                                     host) > 0;
+        if (!f.Close() || !ok) {
+            SrvLog("SendTestMail : Write %s fail.\n", name);
+            std::remove(name);
+            return SYSFAIL_MAIL_TEST_FAIL;
+        }
+    }
+    SrvLog("SendTestMail : %s.\n", name);
+    auto watch = std::make_shared<MailWatch>();
+    DispatchMail(MAIL_TEST_CTLR, name, "test", watch);
+    std::unique_lock<std::mutex> lock(watch->lock);
+    watch->done.wait_for(lock, std::chrono::seconds(waitS),
+                         [&] { return watch->outcomes.finished; });
+    // Not started, or started where scripts are not watched: no outcome can be told.
+    if (watch->outcomes.finished && !watch->outcomes.watched) return SYSFAIL_MAIL_TEST_FAIL;
+    *out = watch->outcomes.recipients;
+    for (MailRecipientOutcome& o : *out)
+        if (!o.known) {
+            o.known = true;
+            o.reason = "timeout";
+        }
+    return SYS_SUCCESS;
 }

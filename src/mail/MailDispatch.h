@@ -16,7 +16,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "mail/MailConfig.h"
+#include "mail/MailOutcome.h"
 
 // What the log shows in place of the SMTP password.
 constexpr char MAIL_PASSWORD_MASK[] = "********";
@@ -74,6 +80,34 @@ struct MailDispatchStats {
     uint64_t notMailed;
 };
 MailDispatchStats GetMailDispatchStats();
+
+// The subject of every mail from now on: `subjectTemplate` with "{host}" replaced by the host's
+// name and "{serial}" by the controller's serial number; null or "" gives MAIL_SUBJECT. Set at
+// start-up ([mail] subject). Thread-safe.
+void SetMailSubject(const char* subjectTemplate);
+
+// Where a caller waits for the outcomes of one dispatch.
+struct MailWatch {
+    std::mutex lock;
+    std::condition_variable done;
+    MailOutcomes outcomes;  // filled in, and `finished` set, when the dispatch is over
+};
+
+// IssueMailOut with the controller's serial number for the subject, and, when `watch` is given,
+// the outcomes reported into it once the script has ended (or at once when it could not be
+// started or watched: `finished` set, `watched` false).
+void DispatchMail(uint8_t ctlrNo, const char* mailFileName, const char* serial,
+                  const std::shared_ptr<MailWatch>& watch);
+
+// A test message to every configured recipient, through the very same path as an event's mail
+// (body file, script, mailer), whatever the mail switch says; waits at most `waitS` for the
+// outcomes. At most one test mail per MAIL_TEST_INTERVAL_S. Returns SYS_SUCCESS with the
+// outcomes in *out (empty when no recipient is configured; recipients without an outcome by
+// then are failed "timeout"), SYSFAIL_MAIL_TEST_BUSY when the last test mail is too recent, or
+// SYSFAIL_MAIL_TEST_FAIL when the body file cannot be written or the script not started.
+constexpr int MAIL_TEST_INTERVAL_S = 10;
+constexpr uint8_t MAIL_TEST_CTLR = 255;  // the controller number its log lines show
+uint8_t SendTestMail(int waitS, std::vector<MailRecipientOutcome>* out);
 
 // Replaces the password (item 4) of `srv` with MAIL_PASSWORD_MASK, unless it is empty or "NULL",
 // for the log's copy of a script line.

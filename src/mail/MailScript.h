@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mail/MailConfig.h"
+#include "platform/Subprocess.h"
 
 namespace mail_os {
 
@@ -40,6 +41,11 @@ std::string FormatRecipientLines(const char* serverDir, const MailSrvSettings& s
 // With a null `cwd` the two names are taken relative to the directory the script runs in (right
 // only when no recipient lines changed it).
 std::string FormatRemoveLine(const char* cwd, const char* mailFile, const char* scriptName);
+
+// Starts the script `scriptName` (a name relative to the agent's current directory) in the
+// agent's current directory as LaunchMailScript does, but watched through `proc`: true with the
+// launch result in *result; false where scripts cannot be watched (Windows), nothing started.
+bool StartWatchedMailScript(const char* scriptName, plat::Subprocess& proc, int* result);
 
 // Starts the script `scriptName` (a name relative to the agent's current directory) detached,
 // in the agent's current directory. Returns the launch result (above 32 is success).

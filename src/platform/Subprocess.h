@@ -39,6 +39,10 @@ class Subprocess {
     // Ends the program and its process group: SIGTERM, then SIGKILL after a short grace.
     void Kill();
 
+    // Lets the program run on, unwatched: its output is closed (POSIX: it is reaped by nobody
+    // until the agent ends; for the rare case that no watcher can be had).
+    void Detach();
+
     bool Running() const { return pid_ > 0 && !reaped_; }
 
   private:

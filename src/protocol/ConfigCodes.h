@@ -30,6 +30,19 @@ constexpr int8_t CFGCODE_GET_MAILSRV_6 = 17;      // -> L, MailSrvItem6
 constexpr int8_t CFGCODE_GET_CTRL_INFO = 18;      // byte 4 number -> number, present, text
 constexpr int8_t CFGCODE_LAST = CFGCODE_GET_CTRL_INFO;
 
+// Extension codes (0x40 and up): the agent's own, beyond the codes GUI clients have always used;
+// codes 19 to 0x3F stay unknown.
+constexpr int8_t CFGCODE_SEND_TEST_MAIL = 0x40;  // -> n, then per recipient: sent, slot-less
+                                                 // address, reason and detail (see below)
+
+// Code 0x40's reply, from byte 4: the recipient count n, then per recipient: 1 sent / 0 failed,
+// the address length and the address, the reason length and the reason ("" when sent), the
+// detail length and the detail (at most CFG_TEST_MAIL_DETAIL_MAX bytes; cut, or left out, when
+// the reply would pass its buffer).
+constexpr uint32_t CFG_TEST_MAIL_DETAIL_MAX = 80;
+// How long the agent waits for the test mail's outcomes before it answers.
+constexpr int CFG_TEST_MAIL_WAIT_S = 120;
+
 // Offsets in the request and reply bodies.
 constexpr uint32_t CFG_OFF_CODE = 2;
 constexpr uint32_t CFG_OFF_BYTE3 = 3;

@@ -43,3 +43,5 @@ constexpr uint8_t SYSFAIL_MAIL_INDEX_ERR = 0x70;
 constexpr uint8_t SYSFAIL_CFG_TEXT_TOO_LONG = 0x62;   // text longer than its slot or item holds
 constexpr uint8_t SYSFAIL_CFG_REQ_LENGTH_ERR = 0x63;  // body shorter than the bytes its code reads
 constexpr uint8_t SYSFAIL_CFG_TEXT_BAD_CHAR = 0x64;   // a blank or control character in a text
+constexpr uint8_t SYSFAIL_MAIL_TEST_BUSY = 0x65;      // a test mail less than 10 s ago
+constexpr uint8_t SYSFAIL_MAIL_TEST_FAIL = 0x66;      // the test mail could not be started

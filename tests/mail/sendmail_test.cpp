@@ -1,4 +1,5 @@
 // SendMail against a real SMTP server on loopback (aiosmtpd, tests/mail/smtp_sink.py).
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -45,12 +46,15 @@ class SendMail : public testing::Test {
         ASSERT_TRUE(sink.Start(240));
         server = sink.Server();
         body = sink.File("body");
+        // The default settings, whatever a settings file beside the build or in /etc may say.
+        ASSERT_TRUE(WriteFile(sink.File("pellomar.conf"), ""));
     }
 
     int Run(const std::vector<std::string>& args, std::string* out = nullptr,
             std::string* err = nullptr) {
-        std::vector<std::string> argv = {BinPath("SendMail"), "--connect-timeout", "10",
-                                         "--timeout", "60"};
+        std::vector<std::string> argv = {
+            BinPath("SendMail"), "--config", sink.File("pellomar.conf"), "--connect-timeout", "10",
+            "--timeout",         "60"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::string o, e;
         int code = RunProgram(argv, &o, &e, std::chrono::seconds(90));
@@ -77,7 +81,7 @@ TEST_F(SendMail, DeliversTheBodyWithTheHeadersAndNoAuthForNullUser) {
     ASSERT_EQ(
         Run({server, "agent@x.test", "ops@y.test", SUBJECT, "NULL", "NULL", body}, &out, &err), 0)
         << err;
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(out, "MAIL-OUTCOME sent ops@y.test\n");
     EXPECT_EQ(err, "");
 
     std::string raw = sink.Raw(1);
@@ -108,6 +112,8 @@ TEST_F(SendMail, DeliversTheBodyWithTheHeadersAndNoAuthForNullUser) {
 
 TEST_F(SendMail, AuthenticatesWhenAUserIsGiven) {
     ASSERT_TRUE(WriteFile(body, "text\n"));
+    // This sink speaks no TLS: the settings must let the log-in go in the clear.
+    ASSERT_TRUE(WriteFile(sink.File("pellomar.conf"), "[mail]\ntls = \"none\"\n"));
     std::string err;
     ASSERT_EQ(Run({server, "agent@x.test", "ops@y.test", SUBJECT, "mailer", "s3cret pw", body},
                   nullptr, &err),
@@ -141,12 +147,19 @@ TEST_F(SendMail, EncodesTextThatIsNotPlainAscii) {
     const std::string subject = "Störung: Platte 3 ✗ — RAID 5 herabgestuft, bitte sofort prüfen";
     const std::string text = "Grüße\nlong " + std::string(1200, 'x') + " end\n=equals\n";
     ASSERT_TRUE(WriteFile(body, text));
-    std::string err;
+    std::string out, err;
     ASSERT_EQ(Run({server, "Raid Admin <agent@x.test>", "Ops <ops@y.test>", subject, "NULL", "NULL",
                    body},
-                  nullptr, &err),
+                  &out, &err),
               0)
         << err;
+    // The outcome line holds no blank in the address: it names the bare one.
+    EXPECT_EQ(out, "MAIL-OUTCOME sent ops@y.test\n");
+    // A recipient without blanks is named as given, the text the agent looks for.
+    ASSERT_EQ(
+        Run({server, "agent@x.test", "Ops<ops@y.test>", "S", "NULL", "NULL", body}, &out, &err), 0)
+        << err;
+    EXPECT_EQ(out, "MAIL-OUTCOME sent Ops<ops@y.test>\n");
     std::string raw = sink.Raw(1);
     EXPECT_EQ(raw.rfind("MAIL FROM:agent@x.test\nRCPT TO:ops@y.test\n", 0), 0u) << raw;
     // Every line on the wire stays within SMTP's limit.
@@ -168,15 +181,45 @@ TEST_F(SendMail, AnUnreachableServerFailsWithAMessage) {
         plat::Socket s(plat::SockTcpListen(0x7F000001, 0, 1, nullptr, 0));
         closedPort = plat::SockLocalPort(s.Get());
     }  // closed again: nothing listens there now
-    std::string err;
+    std::string out, err;
     int code = Run({"127.0.0.1:" + std::to_string(closedPort), "agent@x.test", "ops@y.test",
                     SUBJECT, "NULL", "NULL", body},
-                   nullptr, &err);
+                   &out, &err);
     EXPECT_EQ(code, 1);
     EXPECT_NE(err.find("SendMail: sending to ops@y.test through smtp://127.0.0.1:" +
                        std::to_string(closedPort) + " failed: "),
               std::string::npos)
         << err;
+    EXPECT_EQ(out.rfind("MAIL-OUTCOME failed connect ops@y.test ", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+
+    // A server given as host:465 is spoken to in TLS from the first byte.
+    code = Run({"127.0.0.1:465", "agent@x.test", "ops@y.test", SUBJECT, "NULL", "NULL", body}, &out,
+               &err);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(err.find(" through smtps://127.0.0.1:465 failed: "), std::string::npos) << err;
+}
+
+TEST_F(SendMail, ReportsARefusalWithTheServersReplyInOneLine) {
+    ASSERT_TRUE(WriteFile(body, "text\n"));
+    std::string out, err;
+    EXPECT_EQ(Run({server, "agent@x.test", "refuse-ops@y.test", SUBJECT, "NULL", "NULL", body},
+                  &out, &err),
+              1);
+    EXPECT_EQ(out,
+              "MAIL-OUTCOME failed refused refuse-ops@y.test 550 5.1.1 <refuse-ops@y.test>: "
+              "recipient refused here\n");
+    EXPECT_NE(err.find("550 5.1.1 <refuse-ops@y.test>: recipient refused here"), std::string::npos)
+        << err;
+
+    // A long reply is cut: the line's detail holds at most 200 bytes.
+    const std::string longTo = "refuse-" + std::string(300, 'x') + "@y.test";
+    EXPECT_EQ(Run({server, "agent@x.test", longTo, SUBJECT, "NULL", "NULL", body}, &out, &err), 1);
+    const std::string head = "MAIL-OUTCOME failed refused " + longTo + " ";
+    ASSERT_EQ(out.rfind(head + "550 5.1.1 <refuse-xxx", 0), 0u) << out;
+    EXPECT_EQ(out.size(), head.size() + 200 + 1) << out;
+    EXPECT_EQ(out.find('\n'), out.size() - 1);
+    EXPECT_EQ(sink.MailCount(), 0u);
 }
 
 // While it talks to a server that never answers, other users reading the process list see the
@@ -229,10 +272,19 @@ TEST_F(SendMail, RefusesBadArgumentsClearly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        std::string err;
-        EXPECT_EQ(Run(c.args, nullptr, &err), c.code);
+        std::string out, err;
+        EXPECT_EQ(Run(c.args, &out, &err), c.code);
         EXPECT_EQ(err.rfind("SendMail: ", 0), 0u) << err;
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        // One outcome line with the reason, whatever the arguments held (line breaks included).
+        const std::string reason = c.code == 3 ? "body" : "usage";
+        EXPECT_EQ(out.rfind("MAIL-OUTCOME failed " + reason + " ", 0), 0u) << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+        EXPECT_EQ(std::count_if(out.begin(), out.end(),
+                                [](char ch) { return static_cast<unsigned char>(ch) < 0x20; }),
+                  1)
+            << out;
     }
     EXPECT_FALSE(FileExists(sink.File("mail-1.eml"))) << "a refused call sent mail";
 
@@ -242,4 +294,9 @@ TEST_F(SendMail, RefusesBadArgumentsClearly) {
         out.rfind("Usage: SendMail [options] SERVER FROM TO SUBJECT USER PASSWORD BODYFILE\n", 0),
         0u)
         << out;
+    EXPECT_EQ(out.find("\nMAIL-OUTCOME "), std::string::npos) << "--help sends nothing";
+    for (const char* word : {"--config FILE", "--version", "tls = \"required\"", "ca_file"})
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+    EXPECT_EQ(Run({"--version"}, &out), 0);
+    EXPECT_EQ(out, "SendMail " PELLOMAR_VERSION "\n");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <vector>
 
 namespace testing_support {
 
@@ -25,9 +26,25 @@ std::string MailName(size_t n) {
 
 }  // namespace
 
-bool SmtpSink::Start(int lifetimeSeconds) {
-    if (!server_process_.Start({kPython, PELLOMAR_SOURCE_DIR "/tests/mail/smtp_sink.py",
-                                box_.path(), std::to_string(lifetimeSeconds)})) {
+bool MakeTestCertificates(const std::string& folder) {
+    std::string out, err;
+    if (RunProgram({kPython, PELLOMAR_SOURCE_DIR "/tests/mail/test_ca.py", folder}, &out, &err) !=
+        0) {
+        ADD_FAILURE() << "the test certificates could not be made: " << err;
+        return false;
+    }
+    return true;
+}
+
+bool SmtpSink::Start(int lifetimeSeconds, const SmtpSinkOptions& options) {
+    std::vector<std::string> argv = {kPython, PELLOMAR_SOURCE_DIR "/tests/mail/smtp_sink.py",
+                                     box_.path(), std::to_string(lifetimeSeconds)};
+    if (!options.certFile.empty())
+        argv.insert(argv.end(), {"--cert", options.certFile, "--key", options.keyFile});
+    if (options.starttls) argv.push_back("--starttls");
+    if (options.implicitTls) argv.push_back("--implicit-tls");
+    if (!options.login.empty()) argv.insert(argv.end(), {"--login", options.login});
+    if (!server_process_.Start(argv)) {
         ADD_FAILURE() << "the SMTP sink did not start";
         return false;
     }
@@ -36,6 +53,8 @@ bool SmtpSink::Start(int lifetimeSeconds) {
         return false;
     }
     server_ = "127.0.0.1:" + ReadFile(box_.File("port"));
+    // The TLS port is written before the plain one.
+    if (options.implicitTls) tls_server_ = "127.0.0.1:" + ReadFile(box_.File("tls-port"));
     return true;
 }
 
@@ -48,6 +67,13 @@ size_t SmtpSink::MailCount() const {
 
 std::string SmtpSink::Raw(size_t n) const {
     return ReadFile(box_.File(MailName(n)));
+}
+
+std::string SmtpSink::Transport(size_t n) const {
+    const std::string key = "mail-" + std::to_string(n) + " ";
+    for (const std::string& line : SplitLines(ReadFile(box_.File("transport.log"))))
+        if (line.rfind(key, 0) == 0) return line.substr(key.size());
+    return "";
 }
 
 std::string SmtpSink::Parsed(size_t n) const {

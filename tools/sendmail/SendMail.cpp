@@ -3,9 +3,9 @@
 //   SendMail [options] SERVER FROM TO SUBJECT USER PASSWORD BODYFILE
 //
 // The agent's mail scripts run it once per recipient with the mail server items (see --help).
-// Exit status: 0 sent, 1 the server could not be reached or refused the mail, 2 bad arguments,
-// 3 the body file could not be read.
-#include <curl/curl.h>
+// Exit status: 0 sent, 1 the server could not be reached or refused the mail, 2 bad arguments
+// or settings, 3 the body file could not be read. Standard output gets one outcome line for the
+// agent (MailOutcome.h); the TLS settings come from the agent's settings file (MailerSettings.h).
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +19,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/PortText.h"
+#include "sendmail/MailOutcome.h"
+#include "sendmail/MailerSettings.h"
+#include "sendmail/SmtpSend.h"
 
 namespace {
 
@@ -43,28 +47,46 @@ const char USAGE[] =
     "  SERVER    the SMTP server: host or host:port (port 25 when none is given),\n"
     "            [IPv6]:port, or a URL smtp://host:port or smtps://host:port\n"
     "            (smtps: TLS from the start, usually port 465)\n"
-    "  FROM      the sender address, bare (admin@example.com) or with a name\n"
-    "            (Raid Admin <admin@example.com>)\n"
-    "  TO        the recipient address, in the same forms\n"
+    "  FROM      the sender address (raid-agent@example.com)\n"
+    "  TO        the recipient address\n"
     "  SUBJECT   the subject line (any UTF-8 text)\n"
     "  USER      the SMTP user name; empty or NULL: no authentication\n"
     "  PASSWORD  the SMTP password (NULL counts as empty)\n"
     "  BODYFILE  the file whose text is the mail body\n"
     "\n"
-    "The connection is upgraded with STARTTLS whenever the server offers it (the server's\n"
-    "certificate is then verified).\n"
+    "TLS: smtps://host:port and host:465 speak TLS from the first byte; otherwise the\n"
+    "connection is upgraded with STARTTLS whenever the server offers it. The server's\n"
+    "certificate and host name are always checked.\n"
     "\n"
     "Options:\n"
+    "  --config FILE              read the [mail] settings from FILE (default: pellomar.conf\n"
+    "                             beside SendMail, else /etc/pellomar/pellomar.conf)\n"
     "  --connect-timeout SECONDS  give up connecting after this long (default 30)\n"
     "  --timeout SECONDS          give up the whole transfer after this long (default 120)\n"
-    "  --verbose                  show the SMTP conversation on standard error\n"
-    "  --help                     show this text\n"
+    "  --verbose                  show the SMTP conversation on standard error (the log-in\n"
+    "                             included)\n"
     "  --version                  show the version\n"
+    "  --help                     show this text\n"
     "\n"
-    "Exit status: 0 sent, 1 not sent (server unreachable or mail refused), 2 bad arguments,\n"
-    "3 the body file could not be read.\n";
+    "Settings ([mail] section of the settings file):\n"
+    "  tls = \"auto\"      STARTTLS when offered; in the clear only without a log-in (default)\n"
+    "  tls = \"required\"  never anything in the clear: no TLS, no mail\n"
+    "  tls = \"none\"      no STARTTLS; the log-in too goes in the clear\n"
+    "  ca_file = \"/path/ca.pem\"  trust only the CA certificates of this PEM file (default:\n"
+    "                             the system's certificate store)\n"
+    "\n"
+    "Standard output gets one line: 'MAIL-OUTCOME sent TO' or\n"
+    "'MAIL-OUTCOME failed REASON TO DETAIL', REASON one of auth, tls, connect, timeout,\n"
+    "refused, usage, body, other.\n"
+    "\n"
+    "Exit status: 0 sent, 1 not sent (server unreachable, TLS or log-in failed, mail refused),\n"
+    "2 bad arguments or settings, 3 the body file could not be read.\n";
+
+// What this run reports on standard output; main() prints it once, on the way out.
+sendmail::MailOutcome theOutcome;
 
 int UsageError(const std::string& what) {
+    theOutcome.Fail(sendmail::FailReason::Usage, what);
     std::fprintf(stderr, "SendMail: %s\nTry 'SendMail --help' for more information.\n",
                  what.c_str());
     return EXIT_USAGE;
@@ -315,15 +337,6 @@ struct Upload {
     size_t offset = 0;
 };
 
-size_t ReadUpload(char* dst, size_t size, size_t nitems, void* userp) {
-    auto* up = static_cast<Upload*>(userp);
-    size_t room = size * nitems;
-    size_t n = std::min(room, up->text.size() - up->offset);
-    std::memcpy(dst, up->text.data() + up->offset, n);
-    up->offset += n;
-    return n;
-}
-
 // The place of the password among the seven arguments.
 constexpr size_t ARG_PASSWORD = 5;
 
@@ -335,12 +348,39 @@ bool ParseSeconds(const char* s, long* out) {
     return true;
 }
 
+// Sends `job` under the [mail] settings of the settings file (`configPath`, or the one found
+// beside this program or in /etc/pellomar). A fault in those settings sends nothing: weaker TLS
+// than the file asks for is never a fallback.
+int Deliver(sendmail::SmtpJob job, const std::string& configPath) {
+    const sendmail::MailerSettings settings = sendmail::ReadMailerSettings(
+        sendmail::FindSettingsFile(configPath, sendmail::OwnExecutablePath()));
+    if (!settings.Ok()) {
+        for (const std::string& fault : settings.faults)
+            std::fprintf(stderr, "SendMail: %s\n", fault.c_str());
+        std::fputs("SendMail: no mail is sent until the [mail] settings are mended\n", stderr);
+        theOutcome.Fail(sendmail::FailReason::Usage, settings.faults.front());
+        return EXIT_USAGE;
+    }
+    job.tls = settings.tls;
+    job.caFile = settings.caFile;
+    const sendmail::SmtpResult r = sendmail::SendThroughSmtp(job);
+    if (r.sent) return EXIT_SENT;
+    const char* what = r.reason == sendmail::FailReason::Auth      ? "the log-in was refused: "
+                       : r.reason == sendmail::FailReason::Refused ? "the server refused it: "
+                                                                   : "";
+    std::fprintf(stderr, "SendMail: sending to %s through %s failed: %s%s\n", job.rcptTo.c_str(),
+                 sendmail::SmtpServerText(job.url).c_str(), what, r.detail.c_str());
+    theOutcome.Fail(r.reason, r.detail);
+    return EXIT_SEND_FAILED;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+static int SendOnce(int argc, char** argv) {
     long connectTimeout = DEFAULT_CONNECT_TIMEOUT_S;
     long totalTimeout = DEFAULT_TOTAL_TIMEOUT_S;
     bool verbose = false;
+    std::string configPath;
     std::vector<std::string> args;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
@@ -348,13 +388,19 @@ int main(int argc, char** argv) {
         if (!optionsDone && a == "--") {
             optionsDone = true;
         } else if (!optionsDone && (a == "--help" || a == "-h")) {
+            theOutcome.Silence();
             std::fputs(USAGE, stdout);
             return EXIT_SENT;
         } else if (!optionsDone && a == "--version") {
-            std::printf("SendMail %s\n", PELLOMAR_VERSION);
+            theOutcome.Silence();
+            std::fputs("SendMail " PELLOMAR_VERSION "\n", stdout);
             return EXIT_SENT;
         } else if (!optionsDone && a == "--verbose") {
             verbose = true;
+        } else if (!optionsDone && a == "--config") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return UsageError("--config needs the settings file's name");
+            configPath = argv[++i];
         } else if (!optionsDone && (a == "--connect-timeout" || a == "--timeout")) {
             long* target = a == "--timeout" ? &totalTimeout : &connectTimeout;
             if (i + 1 >= argc || !ParseSeconds(argv[i + 1], target))
@@ -372,6 +418,7 @@ int main(int argc, char** argv) {
             if (args.size() == ARG_PASSWORD + 1) std::memset(argv[i], '*', a.size());
         }
     }
+    if (args.size() > 2) theOutcome.SetRecipient(args[2]);
     if (args.size() != 7)
         return UsageError(
             "expected 7 arguments (SERVER FROM TO SUBJECT USER PASSWORD BODYFILE), got " +
@@ -395,19 +442,24 @@ int main(int argc, char** argv) {
     if (!ParseAddress(to, "TO", &toEnvelope, &why)) return UsageError(why);
     if (HasLineBreakOrNul(subject)) return UsageError("SUBJECT must not contain a line break");
     bool authenticate = !user.empty() && !IsNullText(user);
+    theOutcome.SetBareAddress(toEnvelope);
 
     std::ifstream in(bodyPath, std::ios::binary);
     if (!in) {
+        const std::string reason = std::strerror(errno);
         std::fprintf(stderr, "SendMail: cannot read the body file '%s': %s\n", bodyPath.c_str(),
-                     std::strerror(errno));
+                     reason.c_str());
+        theOutcome.Fail(sendmail::FailReason::Body,
+                        "cannot read the body file '" + bodyPath + "': " + reason);
         return EXIT_BODY_FILE;
     }
     std::ostringstream bodyStream;
     bodyStream << in.rdbuf();
     std::string body = bodyStream.str();
     if (in.bad() || static_cast<std::streamsize>(body.size()) > BODY_MAX_BYTES) {
-        std::fprintf(stderr, "SendMail: the body file '%s' %s\n", bodyPath.c_str(),
-                     in.bad() ? "could not be read" : "is larger than 10 MiB");
+        const char* reason = in.bad() ? "could not be read" : "is larger than 10 MiB";
+        std::fprintf(stderr, "SendMail: the body file '%s' %s\n", bodyPath.c_str(), reason);
+        theOutcome.Fail(sendmail::FailReason::Body, "the body file '" + bodyPath + "' " + reason);
         return EXIT_BODY_FILE;
     }
 
@@ -427,57 +479,22 @@ int main(int argc, char** argv) {
     for (const std::string& l : lines)
         up.text += (qp ? QuotedPrintableLine(l) : l) + "\r\n";
 
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        std::fputs("SendMail: libcurl could not be initialised\n", stderr);
-        return EXIT_SEND_FAILED;
-    }
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) {
-        std::fputs("SendMail: libcurl could not be initialised\n", stderr);
-        curl_global_cleanup();
-        return EXIT_SEND_FAILED;
-    }
-    char errbuf[CURL_ERROR_SIZE] = {};
-    std::string mailFrom = "<" + fromEnvelope + ">";
-    curl_slist* rcpt = curl_slist_append(nullptr, ("<" + toEnvelope + ">").c_str());
-    // The URL's path is the name this host gives in EHLO (a URL given as SERVER is kept).
-    std::string fullUrl =
-        server.find("://") != std::string::npos ? url : url + "/" + LocalHostName();
+    sendmail::SmtpJob job;
+    job.url = sendmail::SmtpTransferUrl(server, url, LocalHostName());
+    job.mailFrom = fromEnvelope;
+    job.rcptTo = toEnvelope;
+    job.authenticate = authenticate;
+    job.user = user;
+    job.password = password;
+    job.message = std::move(up.text);
+    job.connectTimeoutS = connectTimeout;
+    job.totalTimeoutS = totalTimeout;
+    job.verbose = verbose;
+    return Deliver(job, configPath);
+}
 
-    curl_easy_setopt(curl, CURLOPT_URL, fullUrl.c_str());
-#if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-#endif
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, totalTimeout);
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-    if (authenticate) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
-    }
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mailFrom.c_str());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadUpload);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &up);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(up.text.size()));
-    if (verbose) curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-
-    CURLcode res = curl_easy_perform(curl);
-    long reply = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply);
-    curl_slist_free_all(rcpt);
-    curl_easy_cleanup(curl);
-    curl_global_cleanup();
-    if (res != CURLE_OK) {
-        std::string detail = errbuf[0] != '\0' ? errbuf : curl_easy_strerror(res);
-        std::fprintf(stderr, "SendMail: sending to %s through %s failed: %s", toEnvelope.c_str(),
-                     url.c_str(), detail.c_str());
-        if (reply != 0) std::fprintf(stderr, " (last server reply %ld)", reply);
-        std::fputc('\n', stderr);
-        return EXIT_SEND_FAILED;
-    }
-    return EXIT_SENT;
+int main(int argc, char** argv) {
+    const int code = SendOnce(argc, argv);
+    theOutcome.Print(code);
+    return code;
 }

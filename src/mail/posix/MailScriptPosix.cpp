@@ -36,6 +36,12 @@ std::string RelativeName(const char* name) {
     return JoinPath(".", name);
 }
 
+bool StartWatchedMailScript(const char* scriptName, plat::Subprocess& proc, int* result) {
+    const char* const argv[] = {"/bin/sh", scriptName, nullptr};
+    *result = proc.Start(argv, nullptr, nullptr);
+    return true;
+}
+
 int LaunchMailScript(const char* scriptName) {
     const char* const argv[] = {"/bin/sh", scriptName, nullptr};
     return plat::LaunchDetached(argv);

@@ -50,6 +50,11 @@ std::string RelativeName(const char* name) {
     return name;
 }
 
+// The command interpreter runs the batch file detached, unwatched: its outcome is not known.
+bool StartWatchedMailScript(const char*, plat::Subprocess&, int*) {
+    return false;
+}
+
 int LaunchMailScript(const char* scriptName) {
     std::string params = "/c ";
     params += scriptName;

@@ -178,6 +178,12 @@ bool Subprocess::Wait(int timeoutMs, int* exitCode) {
     return true;
 }
 
+void Subprocess::Detach() {
+    if (out_ >= 0) close(out_);
+    out_ = -1;
+    pid_ = -1;
+}
+
 void Subprocess::Kill() {
     if (!Running()) return;
     // The program leads its own process group: the signal reaches what it started too.

@@ -22,4 +22,6 @@ bool Subprocess::Wait(int, int*) {
 
 void Subprocess::Kill() {}
 
+void Subprocess::Detach() {}
+
 }  // namespace plat

@@ -1,0 +1,146 @@
+#include "app/EventHook.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/ServerLog.h"
+#include "controller/CtlrTable.h"
+#include "events/EventClass.h"
+#include "platform/HostPaths.h"
+#include "platform/Process.h"
+#include "platform/Subprocess.h"
+#include "platform/Threads.h"
+
+namespace {
+
+struct HookJob {
+    std::vector<std::string> env;  // "NAME=value"
+    std::string label;             // for the log: "SN(...)"
+};
+
+std::mutex g_lock;
+std::condition_variable g_ready;
+std::deque<HookJob> g_queue;
+std::string g_program;
+bool g_mailedOnly = false;
+std::atomic<bool> g_started{false};
+std::atomic<uint64_t> g_ok{0}, g_failed{0}, g_timedOut{0}, g_dropped{0};
+
+void RunJob(const HookJob& job) {
+    std::vector<const char*> env;
+    for (const std::string& e : job.env)
+        env.push_back(e.c_str());
+    env.push_back(nullptr);
+    const char* const argv[] = {g_program.c_str(), nullptr};
+    plat::Subprocess p;
+    std::string why;
+    const int r = p.Start(argv, env.data(), &why);
+    if (r != plat::LAUNCH_OK) {
+        SrvLog("EventHook : %s for %s cannot run (%s).\n", g_program.c_str(), job.label.c_str(),
+               why.c_str());
+        g_failed.fetch_add(1);
+        return;
+    }
+    // Its output is read and dropped, so that a chatty hook never blocks on a full pipe.
+    const bool ended = p.ReadLines(EVENT_HOOK_BOUND_S * 1000, [](const std::string&) {});
+    int code = -1;
+    if (!ended || !p.Wait(EVENT_HOOK_BOUND_S * 1000, &code)) {
+        p.Kill();
+        SrvLog("EventHook : %s for %s ran past %d s, ended.\n", g_program.c_str(),
+               job.label.c_str(), EVENT_HOOK_BOUND_S);
+        g_timedOut.fetch_add(1);
+        return;
+    }
+    if (code == 0) {
+        g_ok.fetch_add(1);
+        return;
+    }
+    SrvLog("EventHook : %s for %s exited %d.\n", g_program.c_str(), job.label.c_str(), code);
+    g_failed.fetch_add(1);
+}
+
+void Worker(void*) {
+    for (;;) {
+        HookJob job;
+        {
+            std::unique_lock<std::mutex> lock(g_lock);
+            g_ready.wait(lock, [] { return !g_queue.empty(); });
+            job = std::move(g_queue.front());
+            g_queue.pop_front();
+        }
+        RunJob(job);
+    }
+}
+
+// The event's text as one line: its line ends become blanks, the last one goes.
+std::string OneLine(const char* text) {
+    std::string out = text;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    for (char& c : out)
+        if (c == '\n' || c == '\r') c = ' ';
+    return out;
+}
+
+}  // namespace
+
+void StartEventHook(const HookSettings& h) {
+    if (h.program.empty()) return;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_program = h.program;
+        g_mailedOnly = h.mailedOnly;
+    }
+    int started = 0;
+    for (int i = 0; i < EVENT_HOOK_WORKERS; ++i)
+        if (plat::StartDetachedThread(&Worker, nullptr)) ++started;
+    g_started.store(started > 0);
+    SrvLog("EventHook : %s for %s events, %d at once.\n", h.program.c_str(),
+           h.mailedOnly ? "mailed" : "all", started);
+}
+
+void QueueEventHook(uint8_t ctlrNo, const CtlrEvent& event, const char* text, bool mailed) {
+    if (!g_started.load()) return;
+    if (g_mailedOnly && !mailed) return;
+    const CtlrEntry e = SnapshotCtlrEntry(ctlrNo);
+    char sn[CTLR_SN_SIZE] = {};
+    for (int i = 0; i < CTLR_SN_SIZE - 1 && e.cCtrlSN[i] != '\0'; ++i)
+        sn[i] = static_cast<unsigned char>(e.cCtrlSN[i]) >= 0x20 ? e.cCtrlSN[i] : '_';
+    char hex[2 * EVENT_REC_SIZE + 1] = {};
+    for (size_t i = 0; i < EVENT_REC_SIZE; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02x", event.Byte(i));
+    const plat::LocalTime t = plat::GetLocalTime();
+    char when[32];
+    std::snprintf(when, sizeof when, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    const EventKind k = ClassifyEvent(event);
+    HookJob job;
+    job.label = std::string("SN(") + sn + ")";
+    job.env = {std::string("PELLOMAR_SERIAL=") + sn,
+               "PELLOMAR_CONTROLLER=" + std::to_string(ctlrNo),
+               std::string("PELLOMAR_TIME=") + when,
+               std::string("PELLOMAR_HEX=") + hex,
+               "PELLOMAR_TEXT=" + OneLine(text),
+               std::string("PELLOMAR_CLASS=") + EventClassName(k.cls),
+               std::string("PELLOMAR_SEVERITY=") + EventSeverityName(k.severity),
+               std::string("PELLOMAR_RECOVERY=") + (k.recovery ? "1" : "0"),
+               std::string("PELLOMAR_MAILED=") + (mailed ? "1" : "0")};
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        if (g_queue.size() >= EVENT_HOOK_QUEUE_MAX) {
+            g_dropped.fetch_add(1);
+            return;
+        }
+        g_queue.push_back(std::move(job));
+    }
+    g_ready.notify_one();
+}
+
+EventHookStats GetEventHookStats() {
+    return EventHookStats{g_ok.load(), g_failed.load(), g_timedOut.load(), g_dropped.load()};
+}
