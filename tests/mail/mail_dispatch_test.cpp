@@ -26,7 +26,9 @@ const char FAKE_SENDMAIL[] =
     "printf '%s\\0' \"$#\" \"$@\" >> ./calls\n"
     "stat -c '%a' -- \"$7.sh\" >> ./modes\n"
     "[ -f ./script.copy ] || cp -- \"$7.sh\" ./script.copy\n"
-    "cat -- \"$7\" >> ./bodies\n";
+    "cat -- \"$7\" >> ./bodies\n"
+    "case \"$3\" in NULLx*) echo \"MAIL-OUTCOME failed refused $3 550 no such user\" ;;\n"
+    "  *) echo \"MAIL-OUTCOME sent $3\" ;; esac\n";
 
 std::string Quoted(const std::string& s) {
     std::string q = "'";
@@ -148,10 +150,16 @@ TEST_F(MailDispatch, MailsEachRecipientInSlotOrderWithTheExactScript) {
         std::string b = block(addr);
         return b.replace(b.find("'pw'"), 4, "'********'");
     };
+    // The script is watched: one line per recipient with its outcome, once the script ended.
+    const std::string outcomes = "IssueMailOut [3] : " + name + " sent to first@x.test.\n" +
+                                 "IssueMailOut [3] : " + name +
+                                 " to NULLx@x.test failed, refused: 550 no such user\n";
+    EXPECT_TRUE(WaitFor([&] { return sd.Log().find(outcomes) != std::string::npos; }));
     EXPECT_EQ(sd.Log(), "IssueMailOut : " + name + ".\n" + "--Create .bat ? pFile_EM =true \n" +
                             "IssueMailOut [3] : PathBuf2 = " + logged("first@x.test") +
                             "IssueMailOut [3] : PathBuf2 = " + logged("NULLx@x.test") +
-                            "IssueMailOut : ShellExecute 42, GetLastError() 0 .\n");
+                            "IssueMailOut : ShellExecute 42, GetLastError() 0 .\n" + outcomes);
+
     EXPECT_EQ(out, C + "\n" + C + "\n");
     EXPECT_EQ(CountFreeMailWorkRecs(), MAIL_WORK_POOL_SZ);
 }
