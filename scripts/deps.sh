@@ -15,7 +15,7 @@ GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmoc
 GROUP[test]="python3 python3-aiosmtpd python3-cryptography xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
-GROUP[metrics]="prometheus"
+GROUP[metrics]="prometheus prometheus-alertmanager"
 GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3"
 
 want=()

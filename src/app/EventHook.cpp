@@ -91,6 +91,11 @@ std::string OneLine(const char* text) {
 
 void StartEventHook(const HookSettings& h) {
     if (h.program.empty()) return;
+    if (!plat::Subprocess::Available()) {
+        SrvLog("EventHook : %s not started, this build cannot run an event hook.\n",
+               h.program.c_str());
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(g_lock);
         g_program = h.program;

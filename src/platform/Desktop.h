@@ -8,10 +8,17 @@
 // small normal window that offers the same popup menu and its class menu; it hides again when a
 // tray appears.
 //
-// Headless (POSIX: neither DISPLAY nor WAYLAND_DISPLAY set, no display reachable, or
-// DesktopConnect never called): every message box writes one line "<caption>: <text>" to
-// standard error (the text's trailing CR/LF dropped) and counts as closed at once, there is no
-// window and no icon, and SIGTERM or SIGINT act as the tray's Exit (the loop returns 0).
+// POSIX: the desktop on a display lives in a module of its own (libpellomar-desktop.so, beside
+// the executable or in the install's library folder), loaded by DesktopConnect only when
+// DISPLAY or WAYLAND_DISPLAY is set, so that a headless agent never loads the desktop libraries.
+// When DesktopConnect ends up headless it says why in one line on standard error: no display
+// set, the module not found or not loadable, or the display not answering.
+//
+// Headless (POSIX: neither DISPLAY nor WAYLAND_DISPLAY set, the desktop module missing, no
+// display reachable, or DesktopConnect never called): every message box writes one line
+// "<caption>: <text>" to standard error (the text's trailing CR/LF dropped) and counts as closed
+// at once, there is no window and no icon, and SIGTERM or SIGINT act as the tray's Exit (the
+// loop returns 0).
 // With a display, SIGTERM and SIGINT also end the loop with 0.
 //
 // The UI thread is the thread that calls DesktopConnect (the program entry's thread).
@@ -26,11 +33,12 @@ namespace plat {
 
 enum class MsgBoxIcon { None, Warning, Information };
 
-// Connects to the display when one can be reached (POSIX: DISPLAY or WAYLAND_DISPLAY set and a
-// test connection succeeds; Windows: always). Returns true with a display, false headless.
-// Also blocks SIGTERM and SIGINT in the calling thread, so that every thread started afterwards
-// leaves them to the desktop. Call once, first thing, from the entry thread: message boxes shown
-// before DesktopCreate (the second-instance warning) are then real boxes on a desktop.
+// Connects to the display when one can be reached (POSIX: DISPLAY or WAYLAND_DISPLAY set, the
+// desktop module loaded and a test connection succeeds; Windows: always). Returns true with a
+// display, false headless. Also blocks SIGTERM and SIGINT in the calling thread, so that every
+// thread started afterwards leaves them to the desktop. Call once, first thing, from the entry
+// thread: message boxes shown before DesktopCreate (the second-instance warning) are then real
+// boxes on a desktop.
 bool DesktopConnect();
 
 // Shows a message box with an OK button and no owner, and returns when it has been closed.
@@ -72,39 +80,31 @@ struct Accelerator {
 // The about box: modal, owned by the hidden window, showing the large icon, one line of text
 // (no mnemonic processing) and a default button.
 struct AboutDesc {
-    int dialogId = 0;  // Windows: the dialog resource
     std::string caption;
     std::string text;
     std::string okText;
-    // Size in dialog units (a quarter of the average character width, an eighth of the line
-    // height of the dialog's font); the box grows if its content needs more.
-    int iWidthDlu = 0;
-    int iHeightDlu = 0;
+    // The least size of the box, in average character widths and text lines of its font; the box
+    // grows if its content needs more.
+    double minWidthChars = 0;
+    double minHeightLines = 0;
 };
 
-// What the desktop shows for the agent. Resource ids serve the Windows build (its resource
-// script carries the same texts and pictures); the texts and PNG images serve the others.
+// What the desktop shows for the agent. The Windows desktop loads the window's texts, class menu,
+// accelerators, icons and about box from the program's resources (platform/win32/
+// DesktopResources.h names them), which carry the same texts and pictures; there the texts below
+// stand in for a string resource that cannot be loaded, and the menus and accelerators say which
+// commands the window accepts.
 struct TrayDesc {
     std::string windowTitle;
     std::string windowClass;
-    // Windows: the string resources that hold the title and the class name (at most 100 bytes
-    // each); the texts above stand in when a resource cannot be loaded.
-    int titleStringId = 0;
-    int classStringId = 0;
     int windowWidth = 0;
     int windowHeight = 0;
     // The hidden window's class menu and accelerators.
-    int classMenuId = 0;
     std::vector<WindowMenu> classMenu;
-    int acceleratorsId = 0;
     std::vector<Accelerator> accelerators;
-    // The application icon (class and about box) and the small icon (class and tray).
-    int largeIconId = 0;
-    int smallIconId = 0;
+    // The pictures of the application icon (window, about box and tray icon).
     std::vector<IconImage> iconImages;
-    // The tray icon.
-    unsigned trayIconId = 0;
-    unsigned trayCallbackMessage = 0;
+    // The tray icon's tooltip.
     std::string tooltip;
     AboutDesc about;
     // Builds the popup menu anew for each right click. Runs on the UI thread.

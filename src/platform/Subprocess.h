@@ -16,6 +16,9 @@ namespace plat {
 
 class Subprocess {
   public:
+    // False where programs cannot be watched (Windows).
+    static bool Available();
+
     Subprocess() = default;
     ~Subprocess();  // ends the program (Kill) when it still runs, and reaps it
     Subprocess(const Subprocess&) = delete;

@@ -35,27 +35,19 @@ plat::TrayDesc TrayWindowDesc() {
     plat::TrayDesc desc;
     desc.windowTitle = STR_APP_TITLE;
     desc.windowClass = STR_WINDOW_CLASS;
-    desc.titleStringId = IDS_APP_TITLE;
-    desc.classStringId = IDC_PELLOMAR;
     desc.windowWidth = HIDDEN_WINDOW_WIDTH;
     desc.windowHeight = HIDDEN_WINDOW_HEIGHT;
-    desc.classMenuId = IDC_PELLOMAR;
     desc.classMenu = {
         {STR_MENU_FILE, {{STR_MENU_FILE_EXIT, IDM_EXIT, false, false}}},
         {STR_MENU_HELP, {{STR_MENU_HELP_ABOUT, IDM_ABOUT, false, false}}},
     };
-    desc.acceleratorsId = IDC_PELLOMAR;
     desc.accelerators = {{ACCEL_ABOUT_KEY_1, true, IDM_ABOUT},
                          {ACCEL_ABOUT_KEY_2, true, IDM_ABOUT}};
-    desc.largeIconId = IDI_PELLOMAR;
-    desc.smallIconId = IDI_SMALL;
     for (const ShellIconPng& png : SHELL_ICON_PNGS)
         desc.iconImages.push_back({png.iSize, png.pData, png.lLen});
-    desc.trayIconId = TRAY_ICON_ID;
-    desc.trayCallbackMessage = WM_TRAY_NOTIFY;
     desc.tooltip = STR_TRAY_TOOLTIP;
-    desc.about = {IDD_ABOUTBOX, STR_ABOUT_CAPTION, STR_ABOUT_TEXT,
-                  STR_ABOUT_OK, ABOUT_WIDTH_DLU,   ABOUT_HEIGHT_DLU};
+    desc.about = {STR_ABOUT_CAPTION, STR_ABOUT_TEXT, STR_ABOUT_OK, ABOUT_WIDTH_CHARS,
+                  ABOUT_HEIGHT_LINES};
     desc.buildMenu = &BuildTrayMenu;
     desc.onCommand = &TrayCommand;
     return desc;

@@ -16,7 +16,7 @@ std::vector<plat::TrayMenuEntry> BuildTrayMenu();
 // except for Exit.
 bool TrayCommand(int command);
 
-// The desktop's description of the window, icon, menus and about box (resource ids and texts of
+// The desktop's description of the window, icon, menus and about box (the texts and commands of
 // ShellResources.h, BuildTrayMenu and TrayCommand).
 plat::TrayDesc TrayWindowDesc();
 

@@ -389,7 +389,7 @@ class Desktop : public ::testing::Test {
 TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
     ASSERT_NO_FATAL_FAILURE(StartWindowManager(true));
     AgentProcess agent;
-    ASSERT_TRUE(agent.Start({}, "", AgentEnv())) << agent.process().Stderr();
+    ASSERT_TRUE(agent.Start({DESKTOP_MODULE}, "", AgentEnv())) << agent.process().Stderr();
 
     Win icon;
     ASSERT_TRUE(WaitOne([] { return Untitled(true); }, &icon)) << "no tray icon";
@@ -441,6 +441,7 @@ TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
     // A second copy shows the warning as a real box and leaves.
     TempDir other;
     fs::copy_file(BinPath("pellomar"), other.File("pellomar"));
+    fs::copy_file(BinPath(DESKTOP_MODULE), other.File(DESKTOP_MODULE));
     ChildProcess second;
     ASSERT_TRUE(second.Start({other.File("pellomar")}, other.path(), AgentEnv()));
     ReadAndCloseBox("Warning", "second-instance",
@@ -468,7 +469,7 @@ TEST_F(Desktop, TrayIconMenuStartupEntryBoxesAndExit) {
 TEST_F(Desktop, StandInWindowWithoutNotificationArea) {
     ASSERT_NO_FATAL_FAILURE(StartWindowManager(false));
     AgentProcess agent;
-    ASSERT_TRUE(agent.Start({}, "", AgentEnv())) << agent.process().Stderr();
+    ASSERT_TRUE(agent.Start({DESKTOP_MODULE}, "", AgentEnv())) << agent.process().Stderr();
     CloseCardFinderBoxes();
 
     // After its grace period the hidden window shows in the tray icon's place.

@@ -1,6 +1,7 @@
 // The tray window's description: menu, commands, texts and the embedded icon.
 #include <cstring>
 
+#include "platform/win32/DesktopResources.h"
 #include "shell/ShellResources.h"
 #include "shell/TrayWindow.h"
 #include "support/TestSupport.h"
@@ -39,11 +40,16 @@ TEST(TrayWindow, DescriptionCarriesTheResources) {
     EXPECT_EQ(d.windowTitle, "Pellomar");
     EXPECT_EQ(d.windowClass, "PELLOMAR");
     EXPECT_EQ(d.tooltip, "Tavenu RAID Manager Server v3.7.1");
-    EXPECT_EQ(d.trayIconId, 128u);
-    EXPECT_EQ(d.trayCallbackMessage, 1025u);
+    // The Windows tray icon's id and notification message.
+    EXPECT_EQ(TRAY_ICON_ID, 128u);
+    EXPECT_EQ(WM_TRAY_NOTIFY, 1025u);
     EXPECT_EQ(d.about.caption, "About");
     EXPECT_EQ(d.about.text, "Pellomar Version 1.0");
     EXPECT_EQ(d.about.okText, "OK");
+    // As large as the Windows dialog template (a character is four dialog units wide, a line
+    // eight high).
+    EXPECT_EQ(d.about.minWidthChars * 4, ABOUT_WIDTH_DLU);
+    EXPECT_EQ(d.about.minHeightLines * 8, ABOUT_HEIGHT_DLU);
     ASSERT_EQ(d.classMenu.size(), 2u);
     EXPECT_EQ(d.classMenu[0].text, "&File");
     ASSERT_EQ(d.classMenu[0].entries.size(), 1u);

@@ -103,6 +103,10 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out, std::stri
 // Paths of the built programs.
 std::string BinPath(const std::string& name);
 
+// The agent's desktop module (POSIX), built beside the programs: an agent shows its desktop only
+// with the module beside it (give it to AgentProcess::Start as a companion).
+constexpr const char* DESKTOP_MODULE = "libpellomar-desktop.so";
+
 // Machine-wide lock for tests that run a real agent: the agent listens on the fixed port 8922
 // and holds a machine-wide single-instance lock, so only one such test may run at a time on the
 // machine, whichever build or checkout it comes from. Blocks until the lock is had (at most

@@ -16,10 +16,18 @@ int RunEchoType(const CliContext& ctx, int8_t type, const char* name) {
     if (!CliExchange(ctx, req, &r)) return CLI_FAIL;
     if (r.body != req) {
         uint8_t st = 0;
-        if (gui::IsFailureReply(r.body, &st)) return CliFail("failure reply, status 0x%02x", st);
+        if (gui::IsFailureReply(r.body, &st)) {
+            CliFailureStatus(st);
+            return CliFail("failure reply, status 0x%02x", st);
+        }
         return CliFail("the reply differs from the request: %s", gui::Hex(r.body).c_str());
     }
-    if (type == REQ_NET_ECHO_TEST) {
+    if (ctx.json) {
+        if (type == REQ_NET_ECHO_TEST)
+            CliPrintJson({{"text", text}});
+        else
+            CliPrintJson({{"alive", true}, {"host", ctx.ep.host}, {"port", ctx.ep.port}});
+    } else if (type == REQ_NET_ECHO_TEST) {
         std::printf("%s\n", text.c_str());
     } else {
         std::printf("agent at %s:%u is alive\n", ctx.ep.host.c_str(),
@@ -42,16 +50,19 @@ int RunRaw(const CliContext& ctx) {
         all += a;
     gui::Bytes body;
     if (!gui::ParseHex(all, &body) || body.empty())
-        return CliFail("'%s' is not a hexadecimal byte string", all.c_str());
+        return CliBadArgument("'%s' is not a hexadecimal byte string", all.c_str());
     gui::Reply r;
     if (!CliExchange(ctx, body, &r)) return CLI_FAIL;
-    std::printf("%s\n", gui::Hex(r.body).c_str());
+    if (ctx.json)
+        CliPrintJson({{"reply", gui::Hex(r.body)}});
+    else
+        std::printf("%s\n", gui::Hex(r.body).c_str());
     return CLI_OK;
 }
 
 }  // namespace
 
-CLI_COMMAND("echo", "echo TEXT", "echo request (type 4); prints the echoed text", 10, &RunEcho);
-CLI_COMMAND("alive", "alive", "liveness request (type 5)", 11, &RunAlive);
-CLI_COMMAND("raw", "raw HEX", "send one request body (02 ...), print the reply body as hex", 12,
+CLI_COMMAND("echo", "echo TEXT", "echo request (type 4); prints the echoed text", 10, "", &RunEcho);
+CLI_COMMAND("alive", "alive", "liveness request (type 5)", 11, "", &RunAlive);
+CLI_COMMAND("raw", "raw HEX", "send one request body (02 ...), print the reply body as hex", 12, "",
             &RunRaw);

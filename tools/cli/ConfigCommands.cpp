@@ -1,6 +1,7 @@
 // controllers, mail, clear-events: the configuration requests (type 2).
 // doc/protocol-config.md describes the codes these commands send.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,10 @@ const char* StatusMeaning(uint8_t status) {
             return "the agent found the request shorter than its length byte";
         case SYSFAIL_CFG_TEXT_BAD_CHAR:
             return "the agent refuses blanks and control characters in the text";
+        case SYSFAIL_MAIL_TEST_BUSY:
+            return "a test mail was sent less than 10 s ago; try again shortly";
+        case SYSFAIL_MAIL_TEST_FAIL:
+            return "the agent could not start the test mail, or cannot tell its outcome here";
         default:
             return "refused";
     }
@@ -45,13 +50,14 @@ bool ConfigExchange(const CliContext& ctx, int8_t code, const gui::Bytes& data, 
     const gui::Bytes& b = r->body;
     uint8_t status = 0;
     if (gui::IsFailureReply(b, &status)) {
-        CliFail("failure reply to configuration code %d: status 0x%02x, %s", code, status,
-                StatusMeaning(status));
+        CliFailureStatus(status);
+        CliMessage("failure reply to configuration code %d: status 0x%02x, %s", code, status,
+                   StatusMeaning(status));
         return false;
     }
     if (b.size() < minLen || b.size() <= CFG_OFF_STATUS || b[REQ_OFF_TYPE] != REQ_SERVER_CONFIG ||
         b[CFG_OFF_CODE] != static_cast<uint8_t>(code) || b[CFG_OFF_STATUS] != SYS_SUCCESS) {
-        CliFail("unexpected reply to configuration code %d: %s", code, gui::Hex(b).c_str());
+        CliMessage("unexpected reply to configuration code %d: %s", code, gui::Hex(b).c_str());
         return false;
     }
     return true;
@@ -73,12 +79,18 @@ std::string Printable(const uint8_t* p, size_t n) {
     return s;
 }
 
-// The text of `n` bytes at `p` up to a NUL.
-std::string CText(const uint8_t* p, size_t n) {
+// The bytes at `p` up to a NUL, at most `n`.
+std::string RawCText(const uint8_t* p, size_t n) {
     size_t len = 0;
     while (len < n && p[len] != 0)
         ++len;
-    return Printable(p, len);
+    return std::string(reinterpret_cast<const char*>(p), len);
+}
+
+// The text of `n` bytes at `p` up to a NUL, made safe to print.
+std::string CText(const uint8_t* p, size_t n) {
+    const std::string raw = RawCText(p, n);
+    return Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
 }
 
 bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
@@ -94,16 +106,16 @@ bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
 // file: no blanks, no control characters. Prints why not and returns false.
 bool CheckStoredText(const std::string& what, const std::string& text, size_t maxChars) {
     if (text.size() > maxChars) {
-        std::fprintf(stderr, "pellomar-cli: %s has %zu characters; the agent stores at most %zu\n",
-                     what.c_str(), text.size(), maxChars);
+        CliMessage("%s has %zu characters; the agent stores at most %zu", what.c_str(), text.size(),
+                   maxChars);
         return false;
     }
     for (unsigned char c : text) {
         if (c <= 0x20 || c == 0x7f) {
-            std::fprintf(stderr,
-                         "pellomar-cli: %s may not contain blanks or control characters (the "
-                         "agent's files keep one word per line)\n",
-                         what.c_str());
+            CliMessage(
+                "%s may not contain blanks or control characters (the agent's files keep one "
+                "word per line)",
+                what.c_str());
             return false;
         }
     }
@@ -157,13 +169,45 @@ bool ParseDescription(const std::string& text, CtlrDescription* d) {
     return true;
 }
 
+// A number of base `base` from `lo` to `hi`, and nothing else (no sign for base 16).
+bool ParseField(const std::string& s, int base, long lo, long hi, long* out) {
+    const size_t first = base == 10 && !s.empty() && s[0] == '-' ? 1 : 0;
+    if (s.size() <= first || s.size() > 8) return false;
+    const int c = static_cast<uint8_t>(s[first]);
+    if (base == 16 ? !std::isxdigit(c) : !std::isdigit(c)) return false;
+    char* end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, base);
+    if (*end != '\0' || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+// Adds the fields of a description to a controller's JSON object; nothing when a number in it
+// isn't one.
+void AddDescriptionFields(const CtlrDescription& d, CliJsonDoc* c) {
+    long ident95 = 0, ident107 = 0, unitByte = 0;
+    if (!ParseField(d.ident95, 10, -1, 255, &ident95) ||
+        !ParseField(d.ident107, 10, 0, 255, &ident107) ||
+        !ParseField(d.page20, 16, 0, 255, &unitByte))
+        return;
+    (*c)["host"] = d.host;
+    (*c)["ident95"] = ident95;
+    (*c)["ident107"] = ident107;
+    (*c)["model"] = d.model;
+    (*c)["firmware"] = d.firmware;
+    (*c)["unit_byte"] = unitByte;
+}
+
 int RunControllers(const CliContext& ctx) {
     if (!ctx.args.empty()) return CliUsage("controllers");
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_COUNT, {}, CFG_OFF_BYTE4 + 1, &r)) return CLI_FAIL;
     const unsigned count = r.body[CFG_OFF_BYTE4];
-    std::printf("%u controller%s\n", count, count == 1 ? "" : "s");
-    if (count == 0) return CLI_OK;
+    CliJsonDoc list = CliJsonDoc::array();
+    if (!ctx.json) {
+        std::printf("%u controller%s\n", count, count == 1 ? "" : "s");
+        if (count == 0) return CLI_OK;
+    }
 
     std::vector<std::vector<std::string>> rows = {
         {"NO", "SERIAL", "HOST", "IDENT95", "IDENT107", "MODEL", "FIRMWARE", "PAGE20"}};
@@ -172,6 +216,8 @@ int RunControllers(const CliContext& ctx) {
     for (unsigned n = 0; n < count && n < MAX_CTLR_NUM; ++n) {
         const uint8_t no = static_cast<uint8_t>(n);
         std::vector<std::string> row = {std::to_string(n)};
+        CliJsonDoc c = {
+            {"number", n}, {"serial", nullptr}, {"present", false}, {"description", nullptr}};
         gui::Reply sn;
         if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, no}), &sn))
             return CLI_FAIL;
@@ -179,25 +225,36 @@ int RunControllers(const CliContext& ctx) {
         if (gui::IsFailureReply(sn.body, &status) && status == SYSFAIL_CTLR_INDEX_EMPTY) {
             row.push_back("(gone since the count)");
             rows.push_back(row);
+            list.push_back(std::move(c));
             continue;
         }
+        if (gui::IsFailureReply(sn.body, &status)) CliFailureStatus(status);
         if (gui::IsFailureReply(sn.body, &status) ||
             sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 ||
             sn.body[CFG_OFF_STATUS] != SYS_SUCCESS)
             return CliFail("unexpected reply to configuration code 4: %s",
                            gui::Hex(sn.body).c_str());
         row.push_back(CText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1));
+        c["serial"] = RawCText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1);
 
         if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, no}, CFG_CTRL_INFO_REPLY_SIZE, &r))
             return CLI_FAIL;
         if (r.body[5] != 1) {
             row.push_back("(gone since the count)");
             rows.push_back(row);
+            list.push_back(std::move(c));
             continue;
         }
-        const std::string text = CText(r.body.data() + CFG_CTRL_INFO_TEXT_OFF,
-                                       CFG_CTRL_INFO_REPLY_SIZE - CFG_CTRL_INFO_TEXT_OFF);
+        const std::string raw = RawCText(r.body.data() + CFG_CTRL_INFO_TEXT_OFF,
+                                         CFG_CTRL_INFO_REPLY_SIZE - CFG_CTRL_INFO_TEXT_OFF);
+        c["present"] = true;
+        c["description"] = raw;
         CtlrDescription d;
+        if (ParseDescription(raw, &d)) AddDescriptionFields(d, &c);
+        list.push_back(std::move(c));
+
+        const std::string text =
+            Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
         if (ParseDescription(text, &d)) {
             for (const std::string* f :
                  {&d.host, &d.ident95, &d.ident107, &d.model, &d.firmware, &d.page20})
@@ -207,6 +264,10 @@ int RunControllers(const CliContext& ctx) {
             unparsed.push_back(std::to_string(n) + ": " + text);
         }
         rows.push_back(row);
+    }
+    if (ctx.json) {
+        CliPrintJson({{"count", count}, {"controllers", std::move(list)}});
+        return CLI_OK;
     }
     PrintTable(rows);
     for (const std::string& u : unparsed)
@@ -221,16 +282,24 @@ constexpr size_t kAddrChars = MAIL_ADDR_SIZE - 1;
 bool ParseSlot(const std::string& s, uint8_t* slot) {
     long v = 0;
     if (!ParseNumber(s, 0, MAX_MIS_SZ - 1, &v)) {
-        std::fprintf(stderr, "pellomar-cli: SLOT is a number from 0 to %d, not '%s'\n",
-                     MAX_MIS_SZ - 1, s.c_str());
+        CliMessage("SLOT is a number from 0 to %d, not '%s'", MAX_MIS_SZ - 1, s.c_str());
         return false;
     }
     *slot = static_cast<uint8_t>(v);
     return true;
 }
 
+// A stored text for the JSON documents: up to a NUL; null when it holds nothing (empty, all
+// blanks, or NULL).
+CliJsonDoc StoredText(const std::string& text) {
+    const std::string t = text.substr(0, text.find('\0'));
+    if (t == MAIL_NULL_TEXT || t.find_first_not_of(' ') == std::string::npos) return nullptr;
+    return t;
+}
+
 int MailList(const CliContext& ctx) {
     std::vector<std::vector<std::string>> rows = {{"SLOT", "ADDRESS"}};
+    CliJsonDoc slots = CliJsonDoc::array();
     for (uint8_t slot = 0; slot < MAX_MIS_SZ; ++slot) {
         gui::Reply r;
         if (!ConfigExchange(ctx, CFGCODE_GET_MAIL_ADDR, {0, slot}, 6, &r)) return CLI_FAIL;
@@ -239,6 +308,7 @@ int MailList(const CliContext& ctx) {
             return CliFail("unexpected reply to configuration code 2: %s",
                            gui::Hex(r.body).c_str());
         const std::string text(r.body.begin() + 6, r.body.begin() + 6 + static_cast<long>(len));
+        slots.push_back({{"slot", slot}, {"address", StoredText(text)}});
         std::string shown;
         if (text == MAIL_ADDR_EMPTY_TEXT)
             shown = "(empty)";
@@ -248,24 +318,57 @@ int MailList(const CliContext& ctx) {
             shown = Printable(r.body.data() + 6, len);
         rows.push_back({std::to_string(slot), shown});
     }
-    PrintTable(rows);
+    if (ctx.json)
+        CliPrintJson({{"slots", std::move(slots)}});
+    else
+        PrintTable(rows);
     return CLI_OK;
+}
+
+// A mail address as the mailer accepts it: local@domain, the local part of letters, digits and
+// !#$%&'*+/=?^_`{|}~.-, the domain of labels of letters, digits and '-' joined by dots.
+bool IsMailAddress(const std::string& a) {
+    const size_t at = a.find('@');
+    if (at == std::string::npos || at == 0 || at + 1 >= a.size() ||
+        a.find('@', at + 1) != std::string::npos)
+        return false;
+    for (size_t i = 0; i < at; ++i) {
+        const char c = a[i];
+        if (!std::isalnum(static_cast<unsigned char>(c)) &&
+            std::strchr("!#$%&'*+/=?^_`{|}~.-", c) == nullptr)
+            return false;
+    }
+    const std::string domain = a.substr(at + 1);
+    if (domain.front() == '.' || domain.back() == '.' || domain.find("..") != std::string::npos)
+        return false;
+    for (size_t i = 0; i < domain.size(); ++i) {
+        const char c = domain[i];
+        if (c == '.') continue;
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
+        if (c == '-' &&
+            (i == 0 || domain[i - 1] == '.' || i + 1 == domain.size() || domain[i + 1] == '.'))
+            return false;
+    }
+    return true;
 }
 
 int MailSet(const CliContext& ctx) {
     uint8_t slot = 0;
     if (ctx.args.size() != 3 || !ParseSlot(ctx.args[1], &slot)) return CliUsage("mail");
     const std::string& addr = ctx.args[2];
-    if (addr.empty()) {
-        std::fprintf(stderr, "pellomar-cli: an empty address: use 'mail clear %u'\n", slot);
-        return CLI_USAGE;
-    }
+    if (addr.empty()) return CliBadArgument("an empty address: use 'mail clear %u'", slot);
     if (!CheckStoredText("an address", addr, kAddrChars)) return CLI_USAGE;
+    if (addr != MAIL_NULL_TEXT && !IsMailAddress(addr))
+        return CliBadArgument("'%s' is no mail address (name@example.com; NULL for none)",
+                              addr.c_str());
     gui::Bytes data = {static_cast<uint8_t>(addr.size() + 1), slot};
     data.insert(data.end(), addr.begin(), addr.end());
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_UPDATE_MAIL_ADDR, data, 4, &r)) return CLI_FAIL;
-    std::printf("slot %u: %s\n", slot, addr.c_str());
+    if (ctx.json)
+        CliPrintJson({{"ok", true}, {"slot", slot}, {"address", addr}});
+    else
+        std::printf("slot %u: %s\n", slot, addr.c_str());
     return CLI_OK;
 }
 
@@ -274,12 +377,16 @@ int MailClear(const CliContext& ctx) {
     if (ctx.args.size() != 2 || !ParseSlot(ctx.args[1], &slot)) return CliUsage("mail");
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_CLEAR_MAIL_ADDR, {0, slot}, 4, &r)) return CLI_FAIL;
-    std::printf("slot %u: (empty)\n", slot);
+    if (ctx.json)
+        CliPrintJson({{"ok", true}, {"slot", slot}, {"address", nullptr}});
+    else
+        std::printf("slot %u: (empty)\n", slot);
     return CLI_OK;
 }
 
 struct ServerItem {
     int no;               // 1 to 6 as the user numbers them
+    const char* name;     // its name in the JSON documents
     const char* purpose;  // what the item is for
     int8_t getCode;       // 0: read through code 13 (the switch)
     int8_t setCode;       // 0: set through 'mail enable'
@@ -287,25 +394,30 @@ struct ServerItem {
 };
 
 const ServerItem kItems[] = {
-    {1, "SMTP server (host or host:port)", CFGCODE_GET_MAILSRV_1, CFGCODE_SET_MAILSRV_1,
+    {1, "server", "SMTP server (host or host:port)", CFGCODE_GET_MAILSRV_1, CFGCODE_SET_MAILSRV_1,
      MAIL_SRV_LONG_SIZE - 1},
-    {2, "sender address", CFGCODE_GET_MAILSRV_2, CFGCODE_SET_MAILSRV_2, MAIL_SRV_LONG_SIZE - 1},
-    {3, "SMTP user (NULL: no authentication)", CFGCODE_GET_MAILSRV_3, CFGCODE_SET_MAILSRV_3,
+    {2, "sender", "sender address", CFGCODE_GET_MAILSRV_2, CFGCODE_SET_MAILSRV_2,
+     MAIL_SRV_LONG_SIZE - 1},
+    {3, "user", "SMTP user (NULL: no authentication)", CFGCODE_GET_MAILSRV_3, CFGCODE_SET_MAILSRV_3,
      MAIL_SRV_SHORT_SIZE - 1},
-    {4, "SMTP password", CFGCODE_GET_MAILSRV_4, CFGCODE_SET_MAILSRV_4, MAIL_SRV_SHORT_SIZE - 1},
-    {5, "mail switch", 0, 0, 0},
-    {6, "stored only (not used for mail)", CFGCODE_GET_MAILSRV_6, CFGCODE_SET_MAILSRV_6,
+    {4, "password", "SMTP password", CFGCODE_GET_MAILSRV_4, CFGCODE_SET_MAILSRV_4,
+     MAIL_SRV_SHORT_SIZE - 1},
+    {5, "enabled", "mail switch", 0, 0, 0},
+    {6, "note", "stored only (not used for mail)", CFGCODE_GET_MAILSRV_6, CFGCODE_SET_MAILSRV_6,
      MAIL_SRV_SHORT_SIZE - 1},
 };
+constexpr int kPasswordItem = 4;
 
-int MailServerGet(const CliContext& ctx, bool showPassword) {
+int MailServerGet(const CliContext& ctx) {
     std::vector<std::vector<std::string>> rows = {{"ITEM", "FOR", "VALUE"}};
+    CliJsonDoc doc = CliJsonDoc::object();
     for (const ServerItem& item : kItems) {
         gui::Reply r;
         std::string value;
         if (item.getCode == 0) {
             if (!ConfigExchange(ctx, CFGCODE_GET_MAIL_ENABLE, {}, 5, &r)) return CLI_FAIL;
             value = r.body[4] == 1 ? "on" : "off";
+            doc[item.name] = r.body[4] == 1;
         } else {
             if (!ConfigExchange(ctx, item.getCode, {}, 5, &r)) return CLI_FAIL;
             const size_t len = r.body[4];
@@ -313,18 +425,28 @@ int MailServerGet(const CliContext& ctx, bool showPassword) {
                 return CliFail("unexpected reply to configuration code %d: %s", item.getCode,
                                gui::Hex(r.body).c_str());
             const std::string text(r.body.begin() + 5, r.body.begin() + 5 + static_cast<long>(len));
+            const CliJsonDoc stored = StoredText(text);
+            if (item.no == kPasswordItem) {
+                doc["password_set"] = !stored.is_null();
+                if (ctx.showPassword) doc[item.name] = stored;
+            } else {
+                doc[item.name] = stored;
+            }
             if (text.empty())
                 value = "(empty)";
             else if (text == MAIL_NULL_TEXT)
                 value = "NULL (none)";
-            else if (item.no == 4 && !showPassword)
+            else if (item.no == kPasswordItem && !ctx.showPassword)
                 value = "******** (--show-password shows it)";
             else
                 value = Printable(r.body.data() + 5, len);
         }
         rows.push_back({std::to_string(item.no), item.purpose, value});
     }
-    PrintTable(rows);
+    if (ctx.json)
+        CliPrintJson(doc);
+    else
+        PrintTable(rows);
     return CLI_OK;
 }
 
@@ -332,26 +454,31 @@ int MailServerSet(const CliContext& ctx) {
     long no = 0;
     if (ctx.args.size() != 4 || !ParseNumber(ctx.args[2], 1, 6, &no)) {
         if (ctx.args.size() == 4)
-            std::fprintf(stderr, "pellomar-cli: ITEM is 1, 2, 3, 4 or 6, not '%s'\n",
-                         ctx.args[2].c_str());
+            CliMessage("ITEM is 1, 2, 3, 4 or 6, not '%s'", ctx.args[2].c_str());
         return CliUsage("mail");
     }
     const ServerItem& item = kItems[no - 1];
-    if (item.setCode == 0) {
-        std::fprintf(stderr, "pellomar-cli: item 5 is the mail switch: use 'mail enable on|off'\n");
-        return CLI_USAGE;
-    }
+    if (item.setCode == 0)
+        return CliBadArgument("item 5 is the mail switch: use 'mail enable on|off'");
     const std::string& text = ctx.args[3];
     if (!CheckStoredText("item " + std::to_string(no), text, item.maxChars)) return CLI_USAGE;
+    if (no == 2 && !IsMailAddress(text))
+        return CliBadArgument("the sender '%s' is no mail address (agent@example.com)",
+                              text.c_str());
     gui::Bytes data = {static_cast<uint8_t>(text.size())};
     data.insert(data.end(), text.begin(), text.end());
     gui::Reply r;
     if (!ConfigExchange(ctx, item.setCode, data, 4, &r)) return CLI_FAIL;
-    if (no == 4)
+    if (ctx.json) {
+        CliJsonDoc doc = {{"ok", true}, {"item", no}, {"name", item.name}};
+        if (no != kPasswordItem || ctx.showPassword) doc["value"] = StoredText(text);
+        CliPrintJson(doc);
+    } else if (no == kPasswordItem) {
         std::printf("item 4 (%s) set\n", item.purpose);
-    else
+    } else {
         std::printf("item %ld (%s): %s\n", no, item.purpose,
                     text.empty() ? "(empty)" : text.c_str());
+    }
     return CLI_OK;
 }
 
@@ -362,7 +489,58 @@ int MailEnable(const CliContext& ctx) {
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_SET_MAIL_ENABLE, {0, static_cast<uint8_t>(on ? 1 : 0)}, 4, &r))
         return CLI_FAIL;
-    std::printf("mail is %s\n", on ? "on" : "off");
+    if (ctx.json)
+        CliPrintJson({{"ok", true}, {"enabled", on}});
+    else
+        std::printf("mail is %s\n", on ? "on" : "off");
+    return CLI_OK;
+}
+
+// Code 0x40: the agent mails a test message to every recipient and tells each one's outcome.
+int MailTest(const CliContext& ctx) {
+    if (ctx.args.size() != 1) return CliUsage("mail");
+    CliContext longer = ctx;
+    // The agent answers once every recipient's mailer has: give it its 120 s and some.
+    longer.ep.timeoutMs = std::max(ctx.ep.timeoutMs, (CFG_TEST_MAIL_WAIT_S + 30) * 1000);
+    gui::Reply r;
+    if (!ConfigExchange(longer, CFGCODE_SEND_TEST_MAIL, {}, 5, &r)) return CLI_FAIL;
+    const gui::Bytes& b = r.body;
+    const size_t n = b[4];
+    size_t pos = 5;
+    auto text = [&](std::string* out) {
+        if (pos >= b.size() || pos + 1 + b[pos] > b.size()) return false;
+        *out = Printable(b.data() + pos + 1, b[pos]);
+        pos += 1 + b[pos];
+        return true;
+    };
+    CliJsonDoc list = CliJsonDoc::array();
+    size_t sent = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (pos >= b.size()) break;
+        const bool ok = b[pos++] == 1;
+        std::string address, reason, detail;
+        if (!text(&address) || !text(&reason) || !text(&detail)) {
+            CliMessage("malformed test mail reply: %s", gui::Hex(b).c_str());
+            return CLI_FAIL;
+        }
+        sent += ok ? 1 : 0;
+        if (ctx.json) {
+            CliJsonDoc one = {{"address", address}, {"sent", ok}};
+            if (!ok) {
+                one["reason"] = reason;
+                one["detail"] = detail;
+            }
+            list.push_back(one);
+        } else if (ok) {
+            std::printf("sent    %s\n", address.c_str());
+        } else {
+            std::printf("failed  %s  %s%s%s\n", address.c_str(), reason.c_str(),
+                        detail.empty() ? "" : ": ", detail.c_str());
+        }
+    }
+    if (ctx.json) CliPrintJson({{"recipients", list}, {"all_sent", n > 0 && sent == n}});
+    if (n == 0) return CliFail("no recipient is configured: add one with 'mail set SLOT ADDRESS'");
+    if (sent != n) return CliFail("%zu of %zu recipients failed", n - sent, n);
     return CLI_OK;
 }
 
@@ -373,18 +551,11 @@ int RunMail(const CliContext& ctx) {
     if (sub == "set") return MailSet(ctx);
     if (sub == "clear") return MailClear(ctx);
     if (sub == "enable") return MailEnable(ctx);
+    if (sub == "test") return MailTest(ctx);
     if (sub == "server") {
-        std::vector<std::string> rest;
-        bool showPassword = false;
-        for (size_t i = 1; i < ctx.args.size(); ++i) {
-            if (ctx.args[i] == "--show-password")
-                showPassword = true;
-            else
-                rest.push_back(ctx.args[i]);
-        }
-        if (rest.empty() || (rest.size() == 1 && rest[0] == "get"))
-            return MailServerGet(ctx, showPassword);
-        if (rest[0] == "set" && !showPassword) return MailServerSet(ctx);
+        if (ctx.args.size() == 1 || (ctx.args.size() == 2 && ctx.args[1] == "get"))
+            return MailServerGet(ctx);
+        if (ctx.args[1] == "set") return MailServerSet(ctx);
     }
     return CliUsage("mail");
 }
@@ -394,11 +565,9 @@ int RunMail(const CliContext& ctx) {
 int RunClearEvents(const CliContext& ctx) {
     if (ctx.args.size() != 1) return CliUsage("clear-events");
     const std::string& serial = ctx.args[0];
-    if (serial.empty() || serial.size() > CTLR_SN_SIZE - 1) {
-        std::fprintf(stderr, "pellomar-cli: a serial number has 1 to %d characters: '%s'\n",
-                     CTLR_SN_SIZE - 1, serial.c_str());
-        return CLI_USAGE;
-    }
+    if (serial.empty() || serial.size() > CTLR_SN_SIZE - 1)
+        return CliBadArgument("a serial number has 1 to %d characters: '%s'", CTLR_SN_SIZE - 1,
+                              serial.c_str());
     // The agent compares the first 16 bytes, NUL-padded.
     gui::Bytes sn(CTLR_SN_COMPARE, 0);
     for (size_t i = 0; i < serial.size() && i < sn.size(); ++i)
@@ -422,7 +591,10 @@ int RunClearEvents(const CliContext& ctx) {
     gui::Bytes data = sn;  // bytes 3 to 18
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_CLEAR_CTRL_EVENTS, data, 4, &r)) return CLI_FAIL;
-    std::printf("recorded events of controller %d (%s) cleared\n", found, serial.c_str());
+    if (ctx.json)
+        CliPrintJson({{"ok", true}, {"serial", serial}, {"number", found}});
+    else
+        std::printf("recorded events of controller %d (%s) cleared\n", found, serial.c_str());
     return CLI_OK;
 }
 
@@ -430,17 +602,21 @@ int RunClearEvents(const CliContext& ctx) {
 
 CLI_COMMAND("controllers", "controllers",
             "rescan, then list the controllers: number, serial, description (codes 3, 4, 18)", 40,
-            &RunControllers);
-CLI_COMMAND("mail", "mail list", "the twelve mail recipient slots (code 2)", 41, &RunMail);
-CLI_COMMAND("mail", "mail set SLOT ADDRESS", "store a recipient in slot 0 to 11 (code 1)", 42,
+            "", &RunControllers);
+CLI_COMMAND("mail", "mail list", "the twelve mail recipient slots (code 2)", 41, "", &RunMail);
+CLI_COMMAND("mail", "mail set SLOT ADDRESS", "store a recipient in slot 0 to 11 (code 1)", 42, "",
             &RunMail);
-CLI_COMMAND("mail", "mail clear SLOT", "empty a recipient slot (code 0)", 43, &RunMail);
+CLI_COMMAND("mail", "mail clear SLOT", "empty a recipient slot (code 0)", 43, "", &RunMail);
 CLI_COMMAND("mail", "mail server [get] [--show-password]",
-            "the mail server items 1 to 6 (codes 5, 6, 11, 12, 13, 17)", 44, &RunMail);
+            "the mail server items 1 to 6 (codes 5, 6, 11, 12, 13, 17)", 44, "", &RunMail);
 CLI_COMMAND("mail", "mail server set ITEM TEXT",
-            "set item 1 server, 2 sender, 3 user, 4 password or 6 (codes 7-10, 16)", 45, &RunMail);
-CLI_COMMAND("mail", "mail enable on|off", "switch mail notification (item 5, code 14)", 46,
+            "set item 1 server, 2 sender, 3 user, 4 password or 6 (codes 7-10, 16)", 45, "",
+            &RunMail);
+CLI_COMMAND("mail", "mail enable on|off", "switch mail notification (item 5, code 14)", 46, "",
+            &RunMail);
+CLI_COMMAND("mail", "mail test",
+            "send a test mail to every recipient, print each one's outcome (code 0x40)", 47, "",
             &RunMail);
 CLI_COMMAND("clear-events", "clear-events SERIAL",
-            "forget a controller's recorded event history in the agent (code 15)", 47,
+            "forget a controller's recorded event history in the agent (code 15)", 47, "",
             &RunClearEvents);

@@ -27,7 +27,8 @@ struct DiscoverOptions {
 bool ParseDiscoverOptions(const CliContext& ctx, DiscoverOptions* o) {
     for (size_t i = 0; i < ctx.args.size(); ++i) {
         const std::string& a = ctx.args[i];
-        if (i + 1 >= ctx.args.size()) return false;  // every option takes a value
+        // Every word is an option with its value.
+        if (!ctx.IsOption(i) || i + 1 >= ctx.args.size()) return false;
         const std::string& v = ctx.args[++i];
         if (a == "--target") {
             o->target = v;
@@ -91,6 +92,7 @@ int RunDiscover(const CliContext& ctx) {
                        err);
 
     std::vector<Answerer> seen;
+    CliJsonDoc agents = CliJsonDoc::array();
     for (;;) {
         if (!resent && Clock::now() >= resendAt && resendAt < deadline) {
             plat::SockUdpSendTo(sock.Get(), target, o.port, probe, static_cast<int>(probeLen),
@@ -118,10 +120,17 @@ int RunDiscover(const CliContext& ctx) {
             dup = dup || (s.addr == from && s.port == fromPort);
         if (dup) continue;
         seen.push_back({from, fromPort});
-        if (seen.size() == 1)
-            std::printf("%-15s  %8s  %-8s  %s\n", "ADDRESS", "TCP PORT", "VERSION", "HOST NAME");
         char version[16];
         std::snprintf(version, sizeof version, "%u.%u.%u", a.bVerMajor, a.bVerMinor, a.bVerPatch);
+        if (ctx.json) {
+            agents.push_back({{"address", fromText},
+                              {"port", a.usTcpPort},
+                              {"version", version},
+                              {"host", disc::DiscPrintableName(a.cHostName)}});
+            continue;
+        }
+        if (seen.size() == 1)
+            std::printf("%-15s  %8s  %-8s  %s\n", "ADDRESS", "TCP PORT", "VERSION", "HOST NAME");
         std::printf("%-15s  %8u  %-8s  %s\n", fromText, static_cast<unsigned>(a.usTcpPort), version,
                     disc::DiscPrintableName(a.cHostName).c_str());
         std::fflush(stdout);
@@ -129,6 +138,7 @@ int RunDiscover(const CliContext& ctx) {
     if (seen.empty())
         return CliFail("no responder answered from %s:%u within %.1f s", o.target.c_str(),
                        static_cast<unsigned>(o.port), o.timeoutMs / 1000.0);
+    if (ctx.json) CliPrintJson({{"agents", std::move(agents)}});
     return CLI_OK;
 }
 
@@ -136,4 +146,4 @@ int RunDiscover(const CliContext& ctx) {
 
 CLI_COMMAND("discover", "discover [--target A] [--timeout S]",
             "probe UDP 8922 of A (default broadcast; --port P), list who answers in S s (3)", 60,
-            &RunDiscover);
+            "--target= --port= --timeout= --key=", &RunDiscover);

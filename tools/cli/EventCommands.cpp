@@ -1,5 +1,6 @@
 // events, history, watch: a controller's queued events and its recorded history (request
 // type 3), each event shown as hex and as the English text the agent itself renders.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "events/EventClass.h"
 #include "events/EventText.h"
 #include "protocol/ByteOrder.h"
 #include "protocol/EventWire.h"
@@ -21,7 +23,7 @@ namespace {
 
 bool CheckSerial(const std::string& sn) {
     if (sn.empty() || sn.size() > REQ_SN_SIZE) {
-        CliFail("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
+        CliMessage("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
         return false;
     }
     return true;
@@ -57,10 +59,61 @@ std::vector<std::string> EventTextLines(const uint8_t* bytes) {
     return lines;
 }
 
+// The text of an event as one string, its lines joined by "\n".
+std::string EventTextOf(const uint8_t* bytes) {
+    std::string text;
+    for (const std::string& line : EventTextLines(bytes))
+        text += (text.empty() ? "" : "\n") + line;
+    return text;
+}
+
+// "2026-12-07T14:05:09" from a recorded "12/07/26 14:05:09"; "" when `when` isn't one.
+std::string IsoTime(const std::string& when) {
+    static const char kShape[] = "99/99/99 99:99:99";
+    if (when.size() != sizeof kShape - 1) return "";
+    for (size_t i = 0; i < when.size(); ++i) {
+        const bool digit = when[i] >= '0' && when[i] <= '9';
+        if (kShape[i] == '9' ? !digit : when[i] != kShape[i]) return "";
+    }
+    return "20" + when.substr(6, 2) + "-" + when.substr(0, 2) + "-" + when.substr(3, 2) + "T" +
+           when.substr(9, 8);
+}
+
+// The local time now as the agent records it: "MM/DD/YY HH:MM:SS".
+std::string LocalNow() {
+    char stamp[32] = "";
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* tm = std::localtime(&now))
+        std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d", tm->tm_mon + 1,
+                      tm->tm_mday, tm->tm_year % 100, tm->tm_hour, tm->tm_min, tm->tm_sec);
+    return stamp;
+}
+
+// An event as the JSON documents show it (doc/cli-json.md): `n` of its bytes in hex; the rest of
+// the 32 bytes count as 0 for the text and the class.
+CliJsonDoc EventJson(const std::string& when, const std::string& serial, const uint8_t* bytes,
+                     size_t n) {
+    uint8_t all[EVENT_REC_SIZE] = {};
+    std::memcpy(all, bytes, std::min<size_t>(n, EVENT_REC_SIZE));
+    const EventKind kind = ClassifyEvent(CtlrEvent::FromBytes(all));
+    const std::string iso = IsoTime(when);
+    CliJsonDoc j;
+    j["time"] = when;
+    j["time_iso"] = iso.empty() ? CliJsonDoc() : CliJsonDoc(iso);
+    j["serial"] = serial.empty() ? CliJsonDoc() : CliJsonDoc(serial);
+    j["hex"] = HexOf(all, std::min<size_t>(n, EVENT_REC_SIZE));
+    j["text"] = EventTextOf(all);
+    j["class"] = EventClassName(kind.cls);
+    j["severity"] = EventSeverityName(kind.severity);
+    j["recovery"] = kind.recovery;
+    return j;
+}
+
 // Explains a failure reply of a type-3 request; true when `body` is one.
 bool ReportFailure(const gui::Bytes& body, const std::string& sn) {
     uint8_t status = 0;
     if (!gui::IsFailureReply(body, &status)) return false;
+    CliFailureStatus(status);
     switch (status) {
         case SYSFAIL_CTLR_NOT_FOUND:
             CliFail("no live controller has the serial number '%s' (status 0x25)", sn.c_str());
@@ -109,6 +162,12 @@ int RunEvents(const CliContext& ctx) {
                     err.c_str());
         return CLI_FAIL;
     }
+    if (ctx.json) {
+        CliPrintJson(
+            {{"serial", sn},
+             {"event", got ? EventJson(LocalNow(), sn, event, EVENT_REC_SIZE) : CliJsonDoc()}});
+        return CLI_OK;
+    }
     if (!got) {
         std::printf("no event queued for %s\n", sn.c_str());
         return CLI_OK;
@@ -146,11 +205,11 @@ HistoryEntry ParseEntry(const uint8_t* entry) {
 int RunHistory(const CliContext& ctx) {
     bool newestFirst = false;
     std::vector<std::string> pos;
-    for (const std::string& a : ctx.args) {
-        if (a == "--newest-first")
+    for (size_t i = 0; i < ctx.args.size(); ++i) {
+        if (ctx.IsOption(i) && ctx.args[i] == "--newest-first")
             newestFirst = true;
         else
-            pos.push_back(a);
+            pos.push_back(ctx.args[i]);
     }
     if (pos.size() != 1) return CliUsage("history");
     const std::string& sn = pos[0];
@@ -167,6 +226,17 @@ int RunHistory(const CliContext& ctx) {
         r.body.size() != EVENT_LIST_HEADER_SIZE + uint64_t{EVENT_LIST_ENTRY_SIZE} * count)
         return CliFail("malformed event list: %u entries in %llu bytes", count,
                        static_cast<unsigned long long>(r.body.size()));
+    if (ctx.json) {
+        // The agent's order: newest first.
+        CliJsonDoc events = CliJsonDoc::array();
+        for (uint32_t i = 0; i < count; ++i) {
+            const HistoryEntry h =
+                ParseEntry(r.body.data() + EVENT_LIST_HEADER_SIZE + EVENT_LIST_ENTRY_SIZE * i);
+            events.push_back(EventJson(h.when, h.serial, h.bytes, EVENT_LIST_EVENT_BYTES));
+        }
+        CliPrintJson({{"serial", sn}, {"count", count}, {"events", std::move(events)}});
+        return CLI_OK;
+    }
     if (count == 0) {
         std::printf("no events recorded for %s\n", sn.c_str());
         return CLI_OK;
@@ -197,8 +267,9 @@ int RunWatch(const CliContext& ctx) {
     if (!CheckSerial(sn)) return CLI_USAGE;
     std::signal(SIGINT, OnWatchSignal);
     std::signal(SIGTERM, OnWatchSignal);
-    std::fprintf(stderr, "pellomar-cli: watching %s at %s:%u (Ctrl-C ends)\n", sn.c_str(),
-                 ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port));
+    if (!ctx.json)
+        std::fprintf(stderr, "pellomar-cli: watching %s at %s:%u (Ctrl-C ends)\n", sn.c_str(),
+                     ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port));
     bool reached = false;
     while (g_stopWatch == 0) {
         // Take everything queued, then wait a second.
@@ -216,6 +287,10 @@ int RunWatch(const CliContext& ctx) {
             }
             reached = true;
             if (!got) break;
+            if (ctx.json) {
+                CliPrintJson(EventJson(LocalNow(), sn, event, EVENT_REC_SIZE));
+                continue;
+            }
             char stamp[16] = "--:--:--";
             const std::time_t now = std::time(nullptr);
             if (const std::tm* tm = std::localtime(&now))
@@ -237,10 +312,11 @@ int RunWatch(const CliContext& ctx) {
 }  // namespace
 
 CLI_COMMAND("events", "events SERIAL",
-            "take the oldest queued event of a controller, print it as hex and text", 30,
+            "take the oldest queued event of a controller, print it as hex and text", 30, "",
             &RunEvents);
 CLI_COMMAND("history", "history SERIAL [--newest-first]",
             "print a controller's recorded events (date, serial, hex, text), oldest first", 31,
-            &RunHistory);
+            "--newest-first", &RunHistory);
 CLI_COMMAND("watch", "watch SERIAL",
-            "take and print a controller's queued events every second until Ctrl-C", 32, &RunWatch);
+            "take and print a controller's queued events every second until Ctrl-C", 32, "",
+            &RunWatch);

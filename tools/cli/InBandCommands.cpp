@@ -18,7 +18,7 @@ namespace {
 
 bool CheckSerial(const std::string& sn) {
     if (sn.empty() || sn.size() > REQ_SN_SIZE) {
-        CliFail("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
+        CliMessage("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
         return false;
     }
     return true;
@@ -28,8 +28,12 @@ bool CheckSerial(const std::string& sn) {
 bool ReportFailure(const gui::Bytes& body) {
     uint8_t status = 0;
     if (!gui::IsFailureReply(body, &status)) return false;
+    CliFailureStatus(status);
     if (body.size() == 6) {  // the status, then the controller's in-band error code
         unsigned code = GetLe16(body.data() + 4);
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04x", code);
+        CliErrorField("inband_error", text);
         CliFail("failure reply: status 0x%02x, in-band error code 0x%04x", status, code);
     } else {
         CliFail(
@@ -47,14 +51,19 @@ int RunInBand(const CliContext& ctx) {
         hex += ctx.args[i];
     gui::Bytes cmd;
     if (!gui::ParseHex(hex, &cmd) || cmd.empty())
-        return CliFail("'%s' is not a hexadecimal byte string", hex.c_str());
+        return CliBadArgument("'%s' is not a hexadecimal byte string", hex.c_str());
     gui::Reply r;
     if (!CliExchange(ctx, gui::ControllerRequest(REQ_INBAND_COMMAND, ctx.args[0], cmd), &r))
         return CLI_FAIL;
     if (ReportFailure(r.body)) return CLI_FAIL;
     if (r.body.size() < REP_OFF_ANSWER) return CliFail("short reply: %s", gui::Hex(r.body).c_str());
     // The answer: everything after the reply header.
-    std::printf("%s\n", gui::Hex(r.body, REP_OFF_ANSWER).c_str());
+    if (ctx.json)
+        CliPrintJson({{"serial", ctx.args[0]},
+                      {"status", CliHexByte(r.body[3])},
+                      {"answer", gui::Hex(r.body, REP_OFF_ANSWER)}});
+    else
+        std::printf("%s\n", gui::Hex(r.body, REP_OFF_ANSWER).c_str());
     return CLI_OK;
 }
 
@@ -72,14 +81,14 @@ int RunUpload(const CliContext& ctx) {
     bool subGiven = false, argGiven = false;
     for (size_t i = 0; i < ctx.args.size(); ++i) {
         const std::string& a = ctx.args[i];
-        if (a == "--cmd" || a == "--sub" || a == "--arg") {
+        if (ctx.IsOption(i) && (a == "--cmd" || a == "--sub" || a == "--arg")) {
             if (i + 1 >= ctx.args.size()) return CliUsage("upload");
             const std::string& v = ctx.args[++i];
             bool ok = a == "--cmd"   ? ParseByte(v, INBAND_CMD_PKG_148, INBAND_CMD_PKG_150, &cmd)
                       : a == "--sub" ? (subGiven = true, ParseByte(v, 0, 1, &sub))
                                      : (argGiven = true, ParseByte(v, 0, 255, &arg));
             if (!ok) {
-                std::fprintf(stderr, "pellomar-cli: bad value '%s' for %s\n", v.c_str(), a.c_str());
+                CliMessage("bad value '%s' for %s", v.c_str(), a.c_str());
                 return CliUsage("upload");
             }
         } else {
@@ -90,7 +99,7 @@ int RunUpload(const CliContext& ctx) {
     if (!CheckSerial(pos[0])) return CLI_USAGE;
     if ((subGiven && cmd != INBAND_CMD_PKG_150) ||
         (argGiven && (cmd != INBAND_CMD_PKG_150 || sub != 1))) {
-        std::fprintf(stderr, "pellomar-cli: --sub belongs to --cmd 150, --arg to --sub 1\n");
+        CliMessage("--sub belongs to --cmd 150, --arg to --sub 1");
         return CliUsage("upload");
     }
 
@@ -109,10 +118,10 @@ int RunUpload(const CliContext& ctx) {
         return CliFail("%s is too large: the agent takes requests of at most %u bytes",
                        pos[1].c_str(), GUI_MAX_REQUEST_SIZE);
     if (bodyLen < GUI_INLINE_BUF_SIZE)
-        std::fprintf(stderr,
-                     "pellomar-cli: note: the agent takes package commands only in requests of "
-                     "%u bytes or more (this one has %llu)\n",
-                     GUI_INLINE_BUF_SIZE, static_cast<unsigned long long>(bodyLen));
+        CliNote(
+            "the agent takes package commands only in requests of %u bytes or more (this one "
+            "has %llu)",
+            GUI_INLINE_BUF_SIZE, static_cast<unsigned long long>(bodyLen));
     gui::Bytes req = gui::ControllerRequest(REQ_INBAND_COMMAND, pos[0], head);
     req.insert(req.end(), data.begin(), data.end());
 
@@ -128,19 +137,33 @@ int RunUpload(const CliContext& ctx) {
     if (r.body.size() != REP_OFF_ANSWER + head.size() + 1 || r.body[3] != SYS_SUCCESS)
         return CliFail("unexpected reply: %s", gui::Hex(r.body).c_str());
     const uint64_t packages = (data.size() + INBAND_PKG_SIZE - 1) / INBAND_PKG_SIZE;
+    const uint32_t crc = gui::Crc32Update(0, data.data(), data.size());
+    if (ctx.json) {
+        char crcText[16];
+        std::snprintf(crcText, sizeof crcText, "0x%08x", crc);
+        CliPrintJson({{"serial", pos[0]},
+                      {"file", pos[1]},
+                      {"size", data.size()},
+                      {"command", cmd},
+                      {"packages", packages},
+                      {"crc32", crcText},
+                      {"seconds", secs},
+                      {"status", CliHexByte(r.body[3])}});
+        return CLI_OK;
+    }
     std::printf(
         "uploaded %llu bytes with command %d in %llu packages, crc32 0x%08x, %.3f s (%.1f MiB/s)\n",
         static_cast<unsigned long long>(data.size()), cmd,
-        static_cast<unsigned long long>(packages), gui::Crc32Update(0, data.data(), data.size()),
-        secs, secs > 0 ? static_cast<double>(data.size()) / secs / (1 << 20) : 0.0);
+        static_cast<unsigned long long>(packages), crc, secs,
+        secs > 0 ? static_cast<double>(data.size()) / secs / (1 << 20) : 0.0);
     return CLI_OK;
 }
 
 }  // namespace
 
 CLI_COMMAND("inband", "inband SERIAL HEX",
-            "send one in-band command (type 1) to a controller, print its answer as hex", 20,
+            "send one in-band command (type 1) to a controller, print its answer as hex", 20, "",
             &RunInBand);
 CLI_COMMAND("upload", "upload SERIAL FILE [--cmd 148|149|150] [--sub 0|1] [--arg BYTE]",
             "send FILE to a controller as a package transfer, report size and crc32", 21,
-            &RunUpload);
+            "--cmd= --sub= --arg=", &RunUpload);

@@ -1,6 +1,5 @@
 // pellomar-cli: a command-line client of the agent's GUI protocol.
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,17 +17,20 @@ std::vector<CliCommand>& Registry() {
 
 void PrintHelp() {
     std::printf(
-        "usage: pellomar-cli [--host H] [--port P] [--timeout S] COMMAND [ARGS]\n"
+        "usage: pellomar-cli [OPTIONS] COMMAND [ARGS]\n"
         "\n"
         "Talks to a running agent over its GUI protocol (TCP port 8922 by default):\n"
         "one connection, one request, one reply.\n"
         "\n"
-        "options:\n"
-        "  --host H      agent address (default 127.0.0.1)\n"
-        "  --port P      agent TCP port (default 8922)\n"
-        "  --timeout S   seconds to wait for the reply (default 30)\n"
-        "  --help        this text\n"
-        "  --version     the client's version\n"
+        "options (before or after the command):\n"
+        "  --host H          agent address (default 127.0.0.1)\n"
+        "  --port P          agent TCP port (default 8922)\n"
+        "  --timeout S       seconds to wait for the reply (default 30)\n"
+        "  --json            print each reply as one line of JSON (doc/cli-json.md)\n"
+        "  --show-password   show the SMTP password (mail server)\n"
+        "  --help            this text\n"
+        "  --version         the client's version\n"
+        "  --                the words after it are arguments, even those starting with -\n"
         "\n"
         "commands:\n");
     std::vector<CliCommand> list = CliCommandList();
@@ -42,7 +44,123 @@ void PrintHelp() {
         }
     }
     std::printf(
+        "\nA command's own option (discover --port, --timeout) wins over the common one after\n"
+        "the command name.\n"
         "\nExit status: 0 success, 1 failure (refused, no reply, failure reply), 2 usage.\n");
+}
+
+const CliCommand* FindCommand(const std::string& name) {
+    for (const CliCommand& c : CliCommandList())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+// Whether `word` is one of the command's own options; *takesValue tells whether a value follows.
+bool IsOwnOption(const CliCommand& cmd, const std::string& word, bool* takesValue) {
+    const std::string list = cmd.options != nullptr ? cmd.options : "";
+    size_t pos = 0;
+    while (pos < list.size()) {
+        size_t end = list.find(' ', pos);
+        if (end == std::string::npos) end = list.size();
+        std::string opt = list.substr(pos, end - pos);
+        pos = end + 1;
+        const bool value = !opt.empty() && opt.back() == '=';
+        if (value) opt.pop_back();
+        if (!opt.empty() && opt == word) {
+            *takesValue = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A number of seconds: a decimal number above 0 and at most a day, and nothing else.
+bool ParseSeconds(const char* text, int* ms) {
+    char* end = nullptr;
+    const double s = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(s > 0) || s > 86400) return false;
+    *ms = std::max(1, static_cast<int>(s * 1000));
+    return true;
+}
+
+// The command line, read in one pass. The first fault is kept and reported once the whole line
+// has been read, so that a --json anywhere on it shapes the report.
+struct CommandLine {
+    CliContext ctx;
+    const CliCommand* cmd = nullptr;
+    bool help = false, version = false, noCommand = false;
+    std::string fault;                     // the first fault
+    const CliCommand* faultCmd = nullptr;  // print this command's usage after the fault
+};
+
+void Fault(CommandLine* line, const std::string& text, const CliCommand* usageOf = nullptr) {
+    if (!line->fault.empty() || line->help || line->version) return;
+    line->fault = text;
+    line->faultCmd = usageOf;
+}
+
+CommandLine ReadCommandLine(int argc, char** argv) {
+    CommandLine line;
+    CliContext& ctx = line.ctx;
+    bool literal = false;  // after "--"
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (literal) {
+            if (line.cmd != nullptr) {
+                ctx.args.push_back(a);
+            } else if ((line.cmd = FindCommand(a)) == nullptr) {
+                Fault(&line, "unknown command '" + a + "' (see --help)");
+            } else {
+                ctx.literalFrom = 0;
+            }
+            continue;
+        }
+        if (a == "--") {
+            literal = true;
+            if (line.cmd != nullptr) ctx.literalFrom = ctx.args.size();
+            continue;
+        }
+        bool takesValue = false;
+        if (line.cmd != nullptr && IsOwnOption(*line.cmd, a, &takesValue)) {
+            ctx.args.push_back(a);
+            if (takesValue && i + 1 < argc) ctx.args.push_back(argv[++i]);
+            continue;
+        }
+        if (a == "--host" || a == "--port" || a == "--timeout") {
+            if (i + 1 >= argc) {
+                Fault(&line, a + " needs a value");
+                continue;
+            }
+            const char* v = argv[++i];
+            if (a == "--host") {
+                ctx.ep.host = v;
+            } else if (a == "--port") {
+                if (!port_text::ParsePort(v, &ctx.ep.port))
+                    Fault(&line, std::string("bad port '") + v + "'");
+            } else if (!ParseSeconds(v, &ctx.ep.timeoutMs)) {
+                Fault(&line, std::string("bad timeout '") + v + "'");
+            }
+            continue;
+        }
+        if (a == "--json") {
+            ctx.json = true;
+        } else if (a == "--show-password") {
+            ctx.showPassword = true;
+        } else if (a == "--help" || (a == "-h" && line.cmd == nullptr)) {
+            if (line.fault.empty()) line.help = true;
+        } else if (a == "--version") {
+            if (line.fault.empty()) line.version = true;
+        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            Fault(&line, "unknown option '" + a + "'", line.cmd);
+        } else if (line.cmd != nullptr) {
+            ctx.args.push_back(a);
+        } else if ((line.cmd = FindCommand(a)) == nullptr) {
+            // Read on: a --json further on still shapes the report.
+            Fault(&line, "unknown command '" + a + "' (see --help)");
+        }
+    }
+    if (line.cmd == nullptr) line.noCommand = true;
+    return line;
 }
 
 }  // namespace
@@ -54,84 +172,26 @@ const std::vector<CliCommand>& CliCommandList() {
     return Registry();
 }
 
-int CliFail(const char* fmt, ...) {
-    std::fputs("pellomar-cli: ", stderr);
-    va_list ap;
-    va_start(ap, fmt);
-    std::vfprintf(stderr, fmt, ap);
-    va_end(ap);
-    std::fputc('\n', stderr);
-    return CLI_FAIL;
-}
-
-int CliUsage(const char* cmd) {
-    for (const CliCommand& c : CliCommandList())
-        if (std::strcmp(c.name, cmd) == 0)
-            std::fprintf(stderr, "usage: pellomar-cli %s\n", c.usage);
-    return CLI_USAGE;
-}
-
-bool CliExchange(const CliContext& ctx, const gui::Bytes& body, gui::Reply* reply) {
-    *reply = gui::Exchange(ctx.ep, body);
-    if (!reply->ok) {
-        CliFail("%s:%u: %s", ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port),
-                reply->error.c_str());
-        return false;
-    }
-    return true;
-}
-
 int main(int argc, char** argv) {
-    CliContext ctx;
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            PrintHelp();
-            return CLI_OK;
-        }
-        if (a == "--version") {
-            std::printf("pellomar-cli %s\n", PELLOMAR_VERSION);
-            return CLI_OK;
-        }
-        if (a == "--host" || a == "--port" || a == "--timeout") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "pellomar-cli: %s needs a value\n", a.c_str());
-                return CLI_USAGE;
-            }
-            const char* v = argv[++i];
-            if (a == "--host") {
-                ctx.ep.host = v;
-            } else if (a == "--port") {
-                if (!port_text::ParsePort(v, &ctx.ep.port)) {
-                    std::fprintf(stderr, "pellomar-cli: bad port '%s'\n", v);
-                    return CLI_USAGE;
-                }
-            } else {
-                double s = std::atof(v);
-                if (s <= 0 || s > 86400) {
-                    std::fprintf(stderr, "pellomar-cli: bad timeout '%s'\n", v);
-                    return CLI_USAGE;
-                }
-                ctx.ep.timeoutMs = static_cast<int>(s * 1000);
-            }
-            continue;
-        }
-        if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            // An option of the command itself: leave it to the command.
-            break;
-        }
-        break;
+    CommandLine line = ReadCommandLine(argc, argv);
+    CliSetJson(line.ctx.json);
+    if (line.help) {
+        PrintHelp();
+        return CLI_OK;
     }
-    if (i >= argc) {
+    if (line.version) {
+        std::printf("pellomar-cli %s\n", PELLOMAR_VERSION);
+        return CLI_OK;
+    }
+    if (!line.fault.empty()) {
+        CliMessage("%s", line.fault.c_str());
+        if (line.faultCmd != nullptr) CliUsage(line.faultCmd->name);
+        return CliFinish(CLI_USAGE);
+    }
+    if (line.noCommand) {
+        if (CliJson()) return CliFinish(CliBadArgument("no command (see --help)"));
         PrintHelp();
         return CLI_USAGE;
     }
-    std::string name = argv[i++];
-    for (; i < argc; ++i)
-        ctx.args.push_back(argv[i]);
-    for (const CliCommand& c : CliCommandList())
-        if (name == c.name) return c.run(ctx);
-    std::fprintf(stderr, "pellomar-cli: unknown command '%s' (see --help)\n", name.c_str());
-    return CLI_USAGE;
+    return CliFinish(line.cmd->run(line.ctx));
 }

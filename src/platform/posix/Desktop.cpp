@@ -1,6 +1,6 @@
-// The desktop on POSIX hosts. With a display the Qt desktop (DesktopQt.cpp) does the work; without
-// one, message boxes become lines on standard error and the message loop waits for SIGTERM or
-// SIGINT (the tray's Exit).
+// The desktop on POSIX hosts. With a display the desktop module (DesktopModule.h: the Qt desktop
+// of DesktopQt.cpp, loaded at run time) does the work; without one, message boxes become lines
+// on standard error and the message loop waits for SIGTERM or SIGINT (the tray's Exit).
 #include "platform/Desktop.h"
 
 #include <pthread.h>
@@ -9,10 +9,18 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
-#include "platform/posix/DesktopQt.h"
+#include "platform/posix/DesktopModule.h"
+
+// PELLOMAR_MODULE_DIR: where an installed agent keeps its desktop module when it is not beside
+// the executable (platform.cmake sets it).
+#ifndef PELLOMAR_MODULE_DIR
+#error "PELLOMAR_MODULE_DIR is not defined"
+#endif
 
 namespace plat {
 
@@ -23,6 +31,8 @@ std::atomic<int> g_quitCode{0};
 std::atomic<bool> g_quitAsked{false};
 std::atomic<bool> g_display{false};
 std::once_flag g_connectOnce;
+// The desktop module's calls, set once DesktopConnect has found a display.
+const deskmod::DesktopModuleApi* g_module = nullptr;
 
 sigset_t LoopSignals() {
     sigset_t set;
@@ -49,6 +59,37 @@ void HeadlessMessageBox(const char* caption, const char* text) {
     std::fflush(stderr);
 }
 
+bool EnvSet(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && v[0] != '\0';
+}
+
+void SayHeadless(const std::string& why) {
+    std::lock_guard<std::mutex> lock(g_stderrLock);
+    std::fprintf(stderr, "pellomar: %s, running headless\n", why.c_str());
+    std::fflush(stderr);
+}
+
+// The desktop module is loaded only when there may be a display to show it on.
+bool Connect() {
+    if (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY")) {
+        SayHeadless("no display");
+        return false;
+    }
+    std::string why;
+    const deskmod::DesktopModuleApi* module = deskmod::LoadDesktopModule(PELLOMAR_MODULE_DIR, &why);
+    if (module == nullptr) {
+        SayHeadless(why);
+        return false;
+    }
+    if (!module->connect()) {
+        SayHeadless("no display answers");
+        return false;
+    }
+    g_module = module;
+    return true;
+}
+
 int HeadlessRunLoop() {
     sigset_t set = LoopSignals();
     for (;;) {
@@ -63,7 +104,7 @@ int HeadlessRunLoop() {
 
 bool DesktopConnect() {
     BlockLoopSignals();
-    std::call_once(g_connectOnce, [] { g_display.store(qtdesk::QtConnect()); });
+    std::call_once(g_connectOnce, [] { g_display.store(Connect()); });
     return g_display.load();
 }
 
@@ -71,14 +112,14 @@ void ShowMessageBox(const char* caption, const char* text, MsgBoxIcon icon) {
     if (caption == nullptr) caption = "";
     if (text == nullptr) text = "";
     if (g_display.load())
-        qtdesk::QtShowMessageBox(caption, text, icon);
+        g_module->showMessageBox(caption, text, icon);
     else
         HeadlessMessageBox(caption, text);
 }
 
 bool DesktopCreate(const TrayDesc& desc) {
     BlockLoopSignals();
-    if (g_display.load()) return qtdesk::QtCreate(desc);
+    if (g_display.load()) return g_module->create(desc);
     return true;
 }
 
@@ -87,17 +128,17 @@ bool DesktopHasDisplay() {
 }
 
 void DesktopShowAbout() {
-    if (g_display.load()) qtdesk::QtShowAbout();
+    if (g_display.load()) g_module->showAbout();
 }
 
 int DesktopRunLoop() {
-    if (g_display.load()) return qtdesk::QtRunLoop();
+    if (g_display.load()) return g_module->runLoop();
     return HeadlessRunLoop();
 }
 
 void DesktopQuit(int code) {
     if (g_display.load()) {
-        qtdesk::QtQuit(code);
+        g_module->quit(code);
         return;
     }
     g_quitCode.store(code);

@@ -1,10 +1,9 @@
-// The desktop on a display, with Qt Widgets.
+// The desktop on a display, with Qt Widgets: the desktop module (DesktopModule.h), a shared
+// library of its own that the POSIX desktop loads when a display may be there.
 //
 // The UI thread owns every widget: the tray icon, the hidden window (shown only as the stand-in
 // for a missing notification area), the popup menu, the about box and all message boxes. Other
 // threads reach it through queued calls. Qt's own event loop is the message loop.
-#include "platform/posix/DesktopQt.h"
-
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -47,10 +46,13 @@
 #include <string>
 
 #include "platform/Threads.h"
+#include "platform/posix/DesktopModule.h"
 
 namespace plat::qtdesk {
 
 namespace {
+
+void QtQuit(int code);
 
 // How long the desktop may go without a notification area before the hidden window is shown in
 // its place, in ticks of the tray watch.
@@ -415,8 +417,6 @@ void LeaveAtExit() {
     std::_Exit(g_quitAsked.load() ? g_quitCode.load() : 1);
 }
 
-}  // namespace
-
 bool QtConnect() {
     const char* platform = nullptr;
     if (X11Reachable())
@@ -506,8 +506,8 @@ void QtShowAbout() {
     QObject::connect(ok, &QPushButton::clicked, &dlg, &QDialog::accept);
     row->addWidget(ok, 0, Qt::AlignTop);
     QFontMetrics fm(dlg.font());
-    dlg.setMinimumSize(about.iWidthDlu * fm.averageCharWidth() / 4,
-                       about.iHeightDlu * fm.height() / 8);
+    dlg.setMinimumSize(static_cast<int>(about.minWidthChars * fm.averageCharWidth()),
+                       static_cast<int>(about.minHeightLines * fm.height()));
     dlg.exec();
 }
 
@@ -530,4 +530,25 @@ void QtQuit(int code) {
         g_app, [code] { EndDesktop(code); }, Qt::QueuedConnection);
 }
 
+constexpr deskmod::DesktopModuleApi MODULE_API = {
+    deskmod::DESKTOP_MODULE_ABI,
+    sizeof(deskmod::DesktopModuleApi),
+    sizeof(TrayDesc),
+    PELLOMAR_VERSION,
+    &QtConnect,
+    &QtShowMessageBox,
+    &QtCreate,
+    &QtShowAbout,
+    &QtRunLoop,
+    &QtQuit,
+};
+
+}  // namespace
+
 }  // namespace plat::qtdesk
+
+// The module's one exported symbol; everything else in it stays hidden.
+extern "C" __attribute__((visibility("default"))) const plat::deskmod::DesktopModuleApi*
+pellomar_desktop_module(uint32_t abi) {
+    return abi == plat::deskmod::DESKTOP_MODULE_ABI ? &plat::qtdesk::MODULE_API : nullptr;
+}

@@ -56,7 +56,9 @@ class Collector : public prometheus::Collectable {
 bool StartMetricsEndpoint(const std::string& listen, MetricsCollector collect, std::string* err) {
     try {
         // Kept for the life of the process, like the endpoint's threads.
-        auto* exposer = new prometheus::Exposer(listen, 2);
+        // Keep-alive: a scraper reuses its connection instead of opening one per scrape.
+        auto* exposer = new prometheus::Exposer(std::vector<std::string>{
+            "listening_ports", listen, "num_threads", "2", "enable_keep_alive", "yes"});
         static std::shared_ptr<Collector> collector;
         collector = std::make_shared<Collector>(std::move(collect));
         exposer->RegisterCollectable(collector);

@@ -37,6 +37,10 @@ int ResultFromErrno(int e) {
 
 }  // namespace
 
+bool Subprocess::Available() {
+    return true;
+}
+
 Subprocess::~Subprocess() {
     if (Running()) Kill();
     if (out_ >= 0) close(out_);

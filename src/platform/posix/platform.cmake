@@ -1,10 +1,33 @@
 # The POSIX desktop shows its tray icon, menus and boxes with Qt Widgets when a display can be
-# reached (DesktopQt.cpp; Qt stays inside this folder). libxcb makes the test connection first,
-# because QApplication aborts the process when it cannot connect.
+# reached. That desktop (DesktopQt.cpp; Qt and xcb stay inside it) is the desktop module, a
+# shared library loaded at run time (DesktopModule.h), so that the agent itself links none of
+# the desktop libraries and a headless agent never loads them. libxcb makes the test connection
+# first, because QApplication aborts the process when it cannot connect.
+include(GNUInstallDirs)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PELLOMAR_XCB REQUIRED IMPORTED_TARGET xcb)
-target_link_libraries(pellomar_platform PRIVATE Qt6::Widgets PkgConfig::PELLOMAR_XCB)
+
+# libpellomar-desktop.so, beside the executables in bin/; an installed agent looks for it in
+# PELLOMAR_MODULE_DIR when it is not beside the executable.
+set(PELLOMAR_MODULE_DIR "${CMAKE_INSTALL_FULL_LIBDIR}/pellomar" CACHE PATH
+    "Where an installed agent finds its desktop module")
+add_library(pellomar_desktop MODULE ${CMAKE_CURRENT_LIST_DIR}/DesktopQt.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/../Threads.cpp)
+set_target_properties(pellomar_desktop PROPERTIES
+  OUTPUT_NAME pellomar-desktop
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+target_link_libraries(pellomar_desktop PRIVATE pellomar_protocol Qt6::Widgets
+                      PkgConfig::PELLOMAR_XCB Threads::Threads pellomar_warnings)
+target_link_options(pellomar_desktop PRIVATE -Wl,--no-undefined)
+
+target_compile_definitions(pellomar_platform PRIVATE
+  PELLOMAR_MODULE_DIR="${PELLOMAR_MODULE_DIR}")
+target_link_libraries(pellomar_platform PUBLIC ${CMAKE_DL_LIBS})
+# Building the agent builds its desktop module too.
+add_dependencies(pellomar_platform pellomar_desktop)
 
 # The service manager's notifications (ServiceManager.cpp): libsystemd, Linux only.
 find_package(PkgConfig REQUIRED)

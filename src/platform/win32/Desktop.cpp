@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/win32/DesktopResources.h"
+
 namespace plat {
 
 namespace {
@@ -28,10 +30,10 @@ NOTIFYICONDATAA TrayData() {
     std::memset(&nid, 0, sizeof nid);
     nid.cbSize = sizeof nid;
     nid.hWnd = g_window;
-    nid.uID = g_desc.trayIconId;
+    nid.uID = TRAY_ICON_ID;
     nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid.uCallbackMessage = g_desc.trayCallbackMessage;
-    nid.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(g_desc.smallIconId));
+    nid.uCallbackMessage = WM_TRAY_NOTIFY;
+    nid.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_SMALL));
     std::snprintf(nid.szTip, sizeof nid.szTip, "%s", g_desc.tooltip.c_str());
     return nid;
 }
@@ -99,7 +101,7 @@ void LoadTextResource(int id, std::string& out) {
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == g_desc.trayCallbackMessage && msg != 0) {
+    if (msg == WM_TRAY_NOTIFY) {
         // Only the release of the right button opens the menu.
         if (lParam != WM_RBUTTONUP || g_inCommand) return 0;
         ShowTrayMenu(hwnd);
@@ -155,8 +157,8 @@ void ShowMessageBox(const char* caption, const char* text, MsgBoxIcon icon) {
 bool DesktopCreate(const TrayDesc& desc) {
     g_desc = desc;
     if (g_instance == nullptr) g_instance = GetModuleHandleA(nullptr);
-    LoadTextResource(desc.titleStringId, g_desc.windowTitle);
-    LoadTextResource(desc.classStringId, g_desc.windowClass);
+    LoadTextResource(IDS_APP_TITLE, g_desc.windowTitle);
+    LoadTextResource(IDC_PELLOMAR, g_desc.windowClass);
     if (g_uiThread == 0) g_uiThread = GetCurrentThreadId();
 
     WNDCLASSEXA wc;
@@ -165,12 +167,12 @@ bool DesktopCreate(const TrayDesc& desc) {
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = &TrayWindowProc;
     wc.hInstance = g_instance;
-    wc.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(desc.largeIconId));
+    wc.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_PELLOMAR));
     wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-    wc.lpszMenuName = MAKEINTRESOURCEA(desc.classMenuId);
+    wc.lpszMenuName = MAKEINTRESOURCEA(IDC_PELLOMAR);
     wc.lpszClassName = g_desc.windowClass.c_str();
-    wc.hIconSm = LoadIconA(g_instance, MAKEINTRESOURCEA(desc.smallIconId));
+    wc.hIconSm = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_SMALL));
     RegisterClassExA(&wc);
 
     g_window =
@@ -190,12 +192,12 @@ bool DesktopHasDisplay() {
 }
 
 void DesktopShowAbout() {
-    DialogBoxParamA(g_instance, MAKEINTRESOURCEA(g_desc.about.dialogId), g_window, &AboutProc, 0);
+    DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUTBOX), g_window, &AboutProc, 0);
 }
 
 int DesktopRunLoop() {
     if (g_quitAsked.load()) return g_quitCode.load();
-    HACCEL accel = LoadAcceleratorsA(g_instance, MAKEINTRESOURCEA(g_desc.acceleratorsId));
+    HACCEL accel = LoadAcceleratorsA(g_instance, MAKEINTRESOURCEA(IDC_PELLOMAR));
     MSG msg;
     BOOL r;
     while ((r = GetMessageA(&msg, nullptr, 0, 0)) != 0) {

@@ -5,6 +5,10 @@
 namespace plat {
 
 // Watched programs are not available on Windows: callers launch detached there.
+bool Subprocess::Available() {
+    return false;
+}
+
 Subprocess::~Subprocess() = default;
 
 int Subprocess::Start(const char* const[], const char* const[], std::string* why) {
