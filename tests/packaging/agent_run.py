@@ -149,6 +149,17 @@ def completion(words):
     return sorted(w for w in r.stdout.split("\n") if w)
 
 
+def help_words():
+    """The commands that pellomar-cli --help lists, and the words after "mail"."""
+    text = run(CLI, "--help").stdout
+    block = text.split("commands:\n", 1)[-1].split("\n\n", 1)[0]
+    usages = [line.split() for line in block.splitlines()
+              if line.startswith("  ") and not line.startswith("   ")]
+    commands = sorted({u[0] for u in usages})
+    mail = sorted({u[1] for u in usages if u[0] == "mail" and len(u) > 1} - {"[get]"})
+    return commands, mail
+
+
 def main():
     point_paths_into_root()
     r = run(AGENT, "--config", CONF, "--check-config")
@@ -194,8 +205,12 @@ def main():
               "the agent's STATUS line counts the controllers",
               str([m for _, m in notes.messages if m.startswith("STATUS=")]))
 
-        # Completion: commands, fixed words, and the agent's serial numbers.
+        # Completion: every command and mail word that --help lists, fixed words, and the
+        # agent's serial numbers.
+        commands, mail_words = help_words()
         for words, expect in (
+            (["pellomar-cli", ""], commands),
+            (["pellomar-cli", "--timeout", "5", "mail", ""], mail_words),
             (["pellomar-cli", "hi"], ["history"]),
             (["pellomar-cli", "--port", "8922", "watch", ""], ["SN0001", "SN0002", "SN0003"]),
             (["pellomar-cli", "history", "SN000"], ["SN0001", "SN0002", "SN0003"]),
