@@ -5,6 +5,7 @@
 #   test     what the tests run: an SMTP server and what makes its certificates, a virtual X
 #            display and desktop tools
 #   windows  the mingw-w64 cross compilers and Wine
+#   console  the Cockpit page: Cockpit's web server and bridge, npm, and Chromium for its test
 #   icons    what scripts/make-icons.sh needs to draw the icon's pictures from its SVG source
 #   package  what scripts/build-deb and its test need: debhelper, scdoc, lintian, logrotate, and
 #            systemd for its unit folders and systemd-analyze (no service manager is started)
@@ -15,6 +16,7 @@ GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmoc
 GROUP[test]="python3 python3-aiosmtpd python3-cryptography xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
+GROUP[console]="cockpit-ws cockpit-bridge chromium npm fonts-dejavu-core"  # npm: only without one
 GROUP[metrics]="prometheus prometheus-alertmanager"
 GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3"
 
@@ -22,6 +24,8 @@ want=()
 for g in "$@"; do
   [[ -n "${GROUP[$g]+x}" ]] || { echo "deps.sh: unknown group '$g'" >&2; exit 2; }
   for p in ${GROUP[$g]}; do
+    # A node installation that brings its own npm conflicts with Debian's npm package.
+    [[ $p == npm ]] && command -v npm >/dev/null && continue
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
       want+=("$p")
     fi

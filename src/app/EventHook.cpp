@@ -23,11 +23,19 @@ struct HookJob {
     std::string label;             // for the log: "SN(...)"
 };
 
-std::mutex g_lock;
-std::condition_variable g_ready;
-std::deque<HookJob> g_queue;
-std::string g_program;
-bool g_mailedOnly = false;
+// The queue and its workers live for the whole process: the workers never end, so their lock
+// and condition are never destroyed under them (not even when the process exits).
+struct HookQueue {
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<HookJob> jobs;
+    std::string program;
+    bool mailedOnly = false;
+};
+HookQueue& Queue() {
+    static auto* q = new HookQueue;
+    return *q;
+}
 std::atomic<bool> g_started{false};
 std::atomic<uint64_t> g_ok{0}, g_failed{0}, g_timedOut{0}, g_dropped{0};
 
@@ -36,12 +44,13 @@ void RunJob(const HookJob& job) {
     for (const std::string& e : job.env)
         env.push_back(e.c_str());
     env.push_back(nullptr);
-    const char* const argv[] = {g_program.c_str(), nullptr};
+    const std::string program = Queue().program;
+    const char* const argv[] = {program.c_str(), nullptr};
     plat::Subprocess p;
     std::string why;
     const int r = p.Start(argv, env.data(), &why);
     if (r != plat::LAUNCH_OK) {
-        SrvLog("EventHook : %s for %s cannot run (%s).\n", g_program.c_str(), job.label.c_str(),
+        SrvLog("EventHook : %s for %s cannot run (%s).\n", program.c_str(), job.label.c_str(),
                why.c_str());
         g_failed.fetch_add(1);
         return;
@@ -51,8 +60,8 @@ void RunJob(const HookJob& job) {
     int code = -1;
     if (!ended || !p.Wait(EVENT_HOOK_BOUND_S * 1000, &code)) {
         p.Kill();
-        SrvLog("EventHook : %s for %s ran past %d s, ended.\n", g_program.c_str(),
-               job.label.c_str(), EVENT_HOOK_BOUND_S);
+        SrvLog("EventHook : %s for %s ran past %d s, ended.\n", program.c_str(), job.label.c_str(),
+               EVENT_HOOK_BOUND_S);
         g_timedOut.fetch_add(1);
         return;
     }
@@ -60,7 +69,7 @@ void RunJob(const HookJob& job) {
         g_ok.fetch_add(1);
         return;
     }
-    SrvLog("EventHook : %s for %s exited %d.\n", g_program.c_str(), job.label.c_str(), code);
+    SrvLog("EventHook : %s for %s exited %d.\n", program.c_str(), job.label.c_str(), code);
     g_failed.fetch_add(1);
 }
 
@@ -68,10 +77,11 @@ void Worker(void*) {
     for (;;) {
         HookJob job;
         {
-            std::unique_lock<std::mutex> lock(g_lock);
-            g_ready.wait(lock, [] { return !g_queue.empty(); });
-            job = std::move(g_queue.front());
-            g_queue.pop_front();
+            HookQueue& q = Queue();
+            std::unique_lock<std::mutex> lock(q.lock);
+            q.ready.wait(lock, [&q] { return !q.jobs.empty(); });
+            job = std::move(q.jobs.front());
+            q.jobs.pop_front();
         }
         RunJob(job);
     }
@@ -97,9 +107,9 @@ void StartEventHook(const HookSettings& h) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        g_program = h.program;
-        g_mailedOnly = h.mailedOnly;
+        std::lock_guard<std::mutex> lock(Queue().lock);
+        Queue().program = h.program;
+        Queue().mailedOnly = h.mailedOnly;
     }
     int started = 0;
     for (int i = 0; i < EVENT_HOOK_WORKERS; ++i)
@@ -111,7 +121,11 @@ void StartEventHook(const HookSettings& h) {
 
 void QueueEventHook(uint8_t ctlrNo, const CtlrEvent& event, const char* text, bool mailed) {
     if (!g_started.load()) return;
-    if (g_mailedOnly && !mailed) return;
+    HookQueue& q = Queue();
+    {
+        std::lock_guard<std::mutex> lock(q.lock);
+        if (q.mailedOnly && !mailed) return;
+    }
     const CtlrEntry e = SnapshotCtlrEntry(ctlrNo);
     char sn[CTLR_SN_SIZE] = {};
     for (int i = 0; i < CTLR_SN_SIZE - 1 && e.cCtrlSN[i] != '\0'; ++i)
@@ -136,14 +150,14 @@ void QueueEventHook(uint8_t ctlrNo, const CtlrEvent& event, const char* text, bo
                std::string("PELLOMAR_RECOVERY=") + (k.recovery ? "1" : "0"),
                std::string("PELLOMAR_MAILED=") + (mailed ? "1" : "0")};
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        if (g_queue.size() >= EVENT_HOOK_QUEUE_MAX) {
+        std::lock_guard<std::mutex> lock(q.lock);
+        if (q.jobs.size() >= EVENT_HOOK_QUEUE_MAX) {
             g_dropped.fetch_add(1);
             return;
         }
-        g_queue.push_back(std::move(job));
+        q.jobs.push_back(std::move(job));
     }
-    g_ready.notify_one();
+    q.ready.notify_one();
 }
 
 EventHookStats GetEventHookStats() {

@@ -79,8 +79,12 @@ const char* RefusalText(GuiRefusal reason) {
     return "refused";
 }
 
-void NoteRefusal(uint32_t peer, GuiRefusal reason) {
+// Counted before the connection is closed, logged after.
+void CountRefusal(GuiRefusal reason) {
     g_refusedTotal[static_cast<int>(reason)].fetch_add(1);
+}
+
+void NoteRefusal(uint32_t peer, GuiRefusal reason) {
     const Clock::time_point now = Clock::now();
     uint32_t count = 0;
     {
@@ -207,6 +211,7 @@ void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
         // Addresses the settings refuse are closed here, before a thread is started.
         const auto settings = CurrentSettings();
         if (!settings->Allows(peer)) {
+            CountRefusal(GuiRefusal::NotAllowed);
             plat::SockClose(sock);
             ConnSlots().release();
             NoteRefusal(peer, GuiRefusal::NotAllowed);
@@ -214,6 +219,7 @@ void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
         }
         const bool perSource = settings->maxPerSource != 0;
         if (perSource && !TakeSourceSlot(peer, settings->maxPerSource)) {
+            CountRefusal(GuiRefusal::PerSource);
             plat::SockClose(sock);
             ConnSlots().release();
             NoteRefusal(peer, GuiRefusal::PerSource);

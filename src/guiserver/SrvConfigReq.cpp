@@ -216,8 +216,14 @@ uint8_t ClearCtlrEventsReq(GuiConn& conn) {
         const uint8_t n = static_cast<uint8_t>(found);
         CtlrChannelHold hold(n);
         const CtlrEntry e = SnapshotCtlrEntry(n);
-        if (e.bState == CTLR_STATUS_ALIVE && std::memcmp(e.cCtrlSN, sn, CTLR_SN_COMPARE) == 0)
+        if (e.bState == CTLR_STATUS_ALIVE && std::memcmp(e.cCtrlSN, sn, CTLR_SN_COMPARE) == 0) {
             FreeEventBinList(n);
+            // The history file too: a cleared history never comes back with the next rescan
+            // or restart (a failed rewrite leaves the old file, and is logged).
+            if (!SaveEventBinFile(n))
+                SrvLog("HandleSrvConfigReq : CFG Code 0xf, history file of %02d not emptied.\n",
+                       static_cast<int>(n));
+        }
     }
     return ShortReply(conn);
 }

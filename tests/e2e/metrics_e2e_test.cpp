@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/PrometheusQuery.h"
 #include "support/SimProcess.h"
 #include "support/TestSupport.h"
 
@@ -14,11 +15,6 @@ using nlohmann::json;
 
 namespace {
 
-uint16_t FreePort() {
-    plat::Socket s(plat::SockTcpListen(0x7F000001, 0, 1, nullptr, 0));
-    return plat::SockLocalPort(s.Get());
-}
-
 std::string Get(const std::string& url) {
     std::string out, err;
     RunProgram({"/usr/bin/curl", "-fsS", "--max-time", "5", url}, &out, &err,
@@ -26,18 +22,8 @@ std::string Get(const std::string& url) {
     return out;
 }
 
-json Query(uint16_t port, const std::string& promql) {
-    std::string out, err;
-    RunProgram({"/usr/bin/curl", "-fsS", "--max-time", "5", "-G",
-                "http://127.0.0.1:" + std::to_string(port) + "/api/v1/query", "--data-urlencode",
-                "query=" + promql},
-               &out, &err, std::chrono::seconds(10));
-    json j = json::parse(out, nullptr, false);
-    return j.is_discarded() ? json() : j["data"]["result"];
-}
-
 TEST(AgentMetrics, PrometheusScrapesTheControllersAndTheirEvents) {
-    const uint16_t metricsPort = FreePort(), promPort = FreePort();
+    const uint16_t metricsPort = FreeLoopbackPort(), promPort = FreeLoopbackPort();
     AgentProcess agent;
     const std::string textfile = agent.dir() + "/pellomar.prom";
     WriteFile(agent.dir() + "/pellomar.conf",
@@ -90,7 +76,7 @@ TEST(AgentMetrics, PrometheusScrapesTheControllersAndTheirEvents) {
     json info;
     EXPECT_TRUE(WaitFor(
         [&] {
-            info = Query(promPort, "pellomar_controller_info");
+            info = PrometheusQuery(promPort, "pellomar_controller_info");
             return info.is_array() && info.size() == 3;
         },
         std::chrono::seconds(60)))
@@ -103,8 +89,8 @@ TEST(AgentMetrics, PrometheusScrapesTheControllersAndTheirEvents) {
     json counted;
     EXPECT_TRUE(WaitFor(
         [&] {
-            counted =
-                Query(promPort, "pellomar_events_total{event=\"disk\",severity=\"critical\"}");
+            counted = PrometheusQuery(
+                promPort, "pellomar_events_total{event=\"disk\",severity=\"critical\"}");
             return counted.is_array() && !counted.empty();
         },
         std::chrono::seconds(30)))

@@ -463,8 +463,11 @@ TEST_F(ConfigCtlr, ClearEventsReleasesTheNamedControllersHistoryOnly) {
     EXPECT_EQ(GetEventBinCounts(4).lCount, 3u);
     EXPECT_EQ(GetEventBinCounts(5).lCount, 2u);
 
+    // The history file goes with it: a reload (a rescan, a restart) brings nothing back.
+    ASSERT_TRUE(WriteFile(dir_.File("event_bin_SN-EVENTS-0004.txt"), "line-of-4\nline-of-4\n"));
     EXPECT_EQ(Cfg(15, Sn16("SN-EVENTS-0004")), (Bytes{2, 2, 15, 0x50}));
     EXPECT_EQ(GetEventBinCounts(4).lCount, 0u);
+    EXPECT_EQ(ReadFile(dir_.File("event_bin_SN-EVENTS-0004.txt")), "");
     EXPECT_EQ(GetEventBinCounts(4).lPending, 3u);  // pending keeps its value
     EXPECT_EQ(GetEventBinCounts(5).lCount, 2u);
     // An entry that is no longer alive is not named by its old serial number.

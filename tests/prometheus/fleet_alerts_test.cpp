@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/PrometheusQuery.h"
 #include "support/SimProcess.h"
 #include "support/TestSupport.h"
 
@@ -17,28 +18,13 @@ using nlohmann::json;
 
 namespace {
 
-uint16_t FreePort() {
-    plat::Socket s(plat::SockTcpListen(0x7F000001, 0, 1, nullptr, 0));
-    return plat::SockLocalPort(s.Get());
-}
-
-json Query(uint16_t port, const std::string& promql) {
-    std::string out, err;
-    RunProgram({"/usr/bin/curl", "-fsS", "--max-time", "5", "-G",
-                "http://127.0.0.1:" + std::to_string(port) + "/api/v1/query", "--data-urlencode",
-                "query=" + promql},
-               &out, &err, std::chrono::seconds(10));
-    json j = json::parse(out, nullptr, false);
-    return j.is_discarded() ? json::array() : j["data"]["result"];
-}
-
 // Waits until `promql` returns `count` series; the last result.
 json WaitForSeries(uint16_t port, const std::string& promql, size_t count,
                    std::chrono::seconds timeout = std::chrono::seconds(60)) {
     json r;
     WaitFor(
         [&] {
-            r = Query(port, promql);
+            r = PrometheusQuery(port, promql);
             return r.is_array() && r.size() == count;
         },
         timeout);
@@ -74,7 +60,7 @@ std::string Labels(const json& series) {
 }
 
 TEST(FleetAlerts, TheRulesWorkOnTheRealAgentsMetrics) {
-    const uint16_t metricsPort = FreePort(), promPort = FreePort();
+    const uint16_t metricsPort = FreeLoopbackPort(), promPort = FreeLoopbackPort();
     AgentProcess agent;
     ASSERT_TRUE(
         WriteFile(agent.dir() + "/pellomar.conf",
@@ -116,7 +102,7 @@ TEST(FleetAlerts, TheRulesWorkOnTheRealAgentsMetrics) {
         "instance=\"127.0.0.1\",controller=\"0\",event=\"disk\",serial=\"FLEET-SN-0\","
         "severity=\"critical\"}",
         1);
-    EXPECT_EQ(r.size(), 1u) << Labels(Query(promPort, "ALERTS"));
+    EXPECT_EQ(r.size(), 1u) << Labels(PrometheusQuery(promPort, "ALERTS"));
 
     // The unit of port 1 goes; the rescan moves FLEET-SN-2 to number 1 and number 2 reads gone.
     // The alert names the missing unit, under the number it had.

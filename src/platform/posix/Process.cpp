@@ -6,6 +6,7 @@
 // program. A close-on-exec pipe carries exec's errno back, so the caller learns whether the
 // program could be started: end of file without data means exec succeeded.
 #include "platform/Process.h"
+#include "platform/posix/ChildExec.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,12 +19,6 @@
 namespace plat {
 
 namespace {
-
-[[noreturn]] void ChildFail(int pipeFd, int e) {
-    ssize_t w = write(pipeFd, &e, sizeof e);
-    (void)w;
-    _exit(127);
-}
 
 // Closes every descriptor from 3 up except `keep`. close_range does it in one call; where the
 // kernel lacks it, the loop goes up to the limit read before forking (only async-signal-safe
@@ -51,12 +46,6 @@ void ResetSignals() {
         sigaction(sig, &dfl, nullptr);  // SIGKILL, SIGSTOP and the reserved ones just refuse
 }
 
-int ResultFromErrno(int e) {
-    if (e == ENOENT || e == ENOTDIR) return LAUNCH_FILE_NOT_FOUND;
-    if (e == EACCES || e == EPERM || e == ENOEXEC) return LAUNCH_ACCESS_DENIED;
-    return LAUNCH_FAILED;
-}
-
 // A pipe end that got a standard descriptor number (an agent started with closed streams) would
 // be overwritten by the /dev/null streams: move it to 3 or above. Returns false when it cannot.
 bool MoveAboveStdFds(int* fd) {
@@ -69,16 +58,16 @@ bool MoveAboveStdFds(int* fd) {
 }
 
 [[noreturn]] void RunGrandchild(const char* const argv[], int pipeFd, int maxFd) {
-    if (setsid() < 0) ChildFail(pipeFd, errno);
+    if (setsid() < 0) child_exec::Fail(pipeFd, errno);
     ResetSignals();
     int nul = open("/dev/null", O_RDWR);
-    if (nul < 0) ChildFail(pipeFd, errno);
+    if (nul < 0) child_exec::Fail(pipeFd, errno);
     for (int fd = 0; fd <= 2; ++fd)
-        if (nul != fd && dup2(nul, fd) < 0) ChildFail(pipeFd, errno);
+        if (nul != fd && dup2(nul, fd) < 0) child_exec::Fail(pipeFd, errno);
     if (nul > 2) close(nul);
     CloseOtherFds(pipeFd, maxFd);
     execv(argv[0], const_cast<char* const*>(argv));
-    ChildFail(pipeFd, errno);
+    child_exec::Fail(pipeFd, errno);
 }
 
 }  // namespace
@@ -105,7 +94,7 @@ int LaunchDetached(const char* const argv[]) {
         // In the child of a threaded process only async-signal-safe calls may follow; _Fork is
         // one (fork runs the parent's at-fork handlers and is not).
         pid_t grand = _Fork();
-        if (grand < 0) ChildFail(fds[1], errno);
+        if (grand < 0) child_exec::Fail(fds[1], errno);
         if (grand > 0) _exit(0);
         RunGrandchild(argv, fds[1], maxFd);
     }
@@ -125,7 +114,7 @@ int LaunchDetached(const char* const argv[]) {
         n = read(fds[0], &e, sizeof e);
     } while (n < 0 && errno == EINTR);
     close(fds[0]);
-    if (n == static_cast<ssize_t>(sizeof e)) return ResultFromErrno(e);
+    if (n == static_cast<ssize_t>(sizeof e)) return child_exec::ResultFromErrno(e);
     if (n != 0 || !childOk) return LAUNCH_FAILED;
     return LAUNCH_OK;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Process.h"
+#include "platform/posix/ChildExec.h"
 
 extern char** environ;
 
@@ -22,18 +23,6 @@ namespace {
 
 constexpr size_t LINE_MAX_BYTES = 4096;
 constexpr auto KILL_GRACE = std::chrono::milliseconds(500);
-
-[[noreturn]] void ChildFail(int fd, int e) {
-    ssize_t w = write(fd, &e, sizeof e);
-    (void)w;
-    _exit(127);
-}
-
-int ResultFromErrno(int e) {
-    if (e == ENOENT || e == ENOTDIR) return LAUNCH_FILE_NOT_FOUND;
-    if (e == EACCES || e == EPERM || e == ENOEXEC) return LAUNCH_ACCESS_DENIED;
-    return LAUNCH_FAILED;
-}
 
 }  // namespace
 
@@ -85,7 +74,7 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
         return fail(LAUNCH_FAILED, "fork", e);
     }
     if (pid == 0) {
-        if (setsid() < 0) ChildFail(err[1], errno);
+        if (setsid() < 0) child_exec::Fail(err[1], errno);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -96,13 +85,13 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
             sigaction(sig, &dfl, nullptr);
         const int nul = open("/dev/null", O_RDONLY);
         if (nul < 0 || dup2(nul, 0) < 0 || dup2(out[1], 1) < 0 || dup2(out[1], 2) < 0)
-            ChildFail(err[1], errno);
+            child_exec::Fail(err[1], errno);
         // Nothing else of the agent's stays open in the program.
         const int keep = err[1];
         if (keep > 3) close_range(3, static_cast<unsigned>(keep - 1), 0);
         close_range(static_cast<unsigned>(keep + 1), ~0u, 0);
         execve(argv[0], const_cast<char* const*>(argv), const_cast<char* const*>(env.data()));
-        ChildFail(err[1], errno);
+        child_exec::Fail(err[1], errno);
     }
     close(out[1]);
     close(err[1]);
@@ -120,7 +109,7 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
         waitpid(pid, &st, 0);
         reaped_ = true;
         close(out[0]);
-        return fail(ResultFromErrno(e), argv[0], e);
+        return fail(child_exec::ResultFromErrno(e), argv[0], e);
     }
     out_ = out[0];
     return LAUNCH_OK;
