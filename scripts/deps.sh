@@ -8,6 +8,8 @@
 #   console  the Cockpit page: Cockpit's web server and bridge, npm, and Chromium for its test
 #   icons    what scripts/make-icons.sh needs to draw the icon's pictures from its SVG source
 #   fuzz     clang 14 with its sanitizer and libFuzzer runtimes, for the fuzz targets (bench/fuzz/run)
+#   package  what scripts/build-deb and its test need: debhelper, scdoc, lintian, logrotate, and
+#            systemd for its unit folders and systemd-analyze (no service manager is started)
 set -euo pipefail
 
 declare -A GROUP
@@ -18,6 +20,7 @@ GROUP[icons]="librsvg2-bin imagemagick"
 GROUP[console]="cockpit-ws cockpit-bridge chromium npm fonts-dejavu-core"  # npm: only without one
 GROUP[metrics]="prometheus prometheus-alertmanager"
 GROUP[fuzz]="clang-14 libclang-rt-14-dev"
+GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3"
 
 want=()
 for g in "$@"; do

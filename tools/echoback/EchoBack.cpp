@@ -31,9 +31,11 @@ extern "C" void OnStopSignal(int) {
 // How long one wait for a datagram lasts: the longest a stop signal waits to be seen.
 constexpr int ECHOBACK_POLL_MS = 200;
 
-int Usage() {
-    std::fprintf(stderr,
+// The usage on `out`: standard output for --help, standard error for a bad command line.
+int Usage(std::FILE* out = stderr) {
+    std::fprintf(out,
                  "usage: EchoBack KEY [--port P]\n"
+                 "       EchoBack --help | --version\n"
                  "  KEY        the key a probe must carry (1 to %zu bytes)\n"
                  "  --port P   UDP port to answer on (default %u; 0 = any free port)\n",
                  disc::DISC_KEY_MAX, static_cast<unsigned>(disc::DISC_UDP_PORT));
@@ -61,8 +63,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0) {
             if (i + 1 >= argc || !port_text::ParsePort(argv[++i], &port, 0)) return Usage();
-        } else if (std::strcmp(argv[i], "--help") == 0) {
-            Usage();
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
             return 0;
         } else if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("EchoBack %d.%d.%d\n", ECHOBACK_VER_MAJOR, ECHOBACK_VER_MINOR,

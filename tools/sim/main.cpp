@@ -128,6 +128,7 @@ const CtlOption* FindCtlOption(const std::string& name) {
 constexpr char kUsageHead[] =
     "usage: pellomar-sim --dir DIR [--config FILE] [--no-scenario] [--verbose]\n"
     "       pellomar-sim ctl --dir DIR COMMAND [ARGS]\n"
+    "       pellomar-sim --help | --version\n"
     "\n"
     "Serves the controller device sockets DIR/ScsiN of the configured ports and the control\n"
     "socket DIR/sim.ctl. Control commands:\n";
@@ -333,6 +334,9 @@ int RunServer(int argc, char** argv) {
             noScenario = true;
         } else if (a == "--help" || a == "-h") {
             std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("pellomar-sim %s\n", PELLOMAR_VERSION);
             return 0;
         } else {
             return Usage();
