@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "protocol/ByteOrder.h"
+#include "protocol/DeviceCodes.h"
 #include "sim/SimDevice.h"
 #include "sim/SimServer.h"
 #include "support/FuzzSupport.h"
@@ -103,7 +104,7 @@ void ThroughSocket(const uint8_t* req, size_t size) {
         FUZZ_CHECK(n2 == 0 && answer.size() == 8);
         return;
     }
-    FUZZ_CHECK(n2 >= sim::kHeaderSize && n2 <= sim::kBlockSize);
+    FUZZ_CHECK(n2 >= SRB_HEADER_SIZE && n2 <= SRB_BUF_SIZE);
     FUZZ_CHECK(answer.size() == 8 + size_t{n2});
 }
 
@@ -111,7 +112,7 @@ void ThroughSocket(const uint8_t* req, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const json base = json::parse(kBaseConfig);
-    static std::unique_ptr<uint8_t[]> block(new uint8_t[sim::kBlockSize]());
+    static std::unique_ptr<uint8_t[]> block(new uint8_t[SRB_BUF_SIZE]());
 
     const uint8_t* nul = static_cast<const uint8_t*>(std::memchr(data, 0, size));
     const std::string control(reinterpret_cast<const char*>(data),
@@ -142,14 +143,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The same request straight to the configured device, as the server hands it on.
     if (reqSize < 12) return 0;
     const uint32_t n = GetLe32(req + 8);
-    if (GetLe32(req) != sim::kIoctlScsiMiniport || GetLe32(req + 4) != sim::kBlockSize ||
-        n < sim::kHeaderSize || n > sim::kBlockSize || reqSize - 12 < n)
+    if (GetLe32(req) != IOCTL_SCSI_MINIPORT || GetLe32(req + 4) != SRB_BUF_SIZE ||
+        n < SRB_HEADER_SIZE || n > SRB_BUF_SIZE || reqSize - 12 < n)
         return 0;
     std::memcpy(block.get(), req + 12, n);
     const sim::Answer a = dev.Handle(0, block.get(), n);
-    if (a.result == 0) FUZZ_CHECK(a.n2 >= sim::kHeaderSize && a.n2 <= sim::kBlockSize);
+    if (a.result == 0) FUZZ_CHECK(a.n2 >= SRB_HEADER_SIZE && a.n2 <= SRB_BUF_SIZE);
     // Back to zeros: what the request and the answer covered, and what the firmware may write.
-    const uint32_t dirty = std::max({n, a.n2, sim::kHeaderSize + 1024});
-    std::memset(block.get(), 0, std::min(dirty, sim::kBlockSize));
+    const uint32_t dirty = std::max({n, a.n2, SRB_HEADER_SIZE + 1024});
+    std::memset(block.get(), 0, std::min(dirty, SRB_BUF_SIZE));
     return 0;
 }
