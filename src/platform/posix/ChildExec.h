@@ -3,6 +3,7 @@
 // into a launch result.
 #pragma once
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,20 @@ namespace plat::child_exec {
     ssize_t w = write(fd, &e, sizeof e);
     (void)w;
     _exit(127);
+}
+
+// In the child: back to the state a freshly started program expects, no signal blocked, none
+// ignored (the agent blocks some in all its threads, and a blocked or ignored signal would
+// survive exec). Only async-signal-safe calls.
+inline void ResetSignals() {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr);  // SIGKILL, SIGSTOP and the reserved ones just refuse
 }
 
 // exec's error as a LAUNCH_* result.

@@ -34,18 +34,6 @@ void CloseOtherFds(int keep, int maxFd) {
         if (fd != keep) close(fd);
 }
 
-// Back to the state a freshly started program expects: no signal blocked, none ignored.
-void ResetSignals() {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    for (int sig = 1; sig < NSIG; ++sig)
-        sigaction(sig, &dfl, nullptr);  // SIGKILL, SIGSTOP and the reserved ones just refuse
-}
-
 // A pipe end that got a standard descriptor number (an agent started with closed streams) would
 // be overwritten by the /dev/null streams: move it to 3 or above. Returns false when it cannot.
 bool MoveAboveStdFds(int* fd) {
@@ -59,7 +47,7 @@ bool MoveAboveStdFds(int* fd) {
 
 [[noreturn]] void RunGrandchild(const char* const argv[], int pipeFd, int maxFd) {
     if (setsid() < 0) child_exec::Fail(pipeFd, errno);
-    ResetSignals();
+    child_exec::ResetSignals();
     int nul = open("/dev/null", O_RDWR);
     if (nul < 0) child_exec::Fail(pipeFd, errno);
     for (int fd = 0; fd <= 2; ++fd)

@@ -75,14 +75,7 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
     }
     if (pid == 0) {
         if (setsid() < 0) child_exec::Fail(err[1], errno);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        sigemptyset(&dfl.sa_mask);
-        for (int sig = 1; sig < NSIG; ++sig)
-            sigaction(sig, &dfl, nullptr);
+        child_exec::ResetSignals();
         const int nul = open("/dev/null", O_RDONLY);
         if (nul < 0 || dup2(nul, 0) < 0 || dup2(out[1], 1) < 0 || dup2(out[1], 2) < 0)
             child_exec::Fail(err[1], errno);
