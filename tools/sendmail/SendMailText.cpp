@@ -9,6 +9,8 @@
 #include <ctime>
 #include <random>
 
+#include "common/PortText.h"
+
 namespace sendmail {
 
 namespace {
@@ -21,14 +23,6 @@ bool IsNullText(const std::string& s) {
 
 bool HasLineBreakOrNul(const std::string& s) {
     return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
-bool ParsePort(const std::string& s) {
-    if (s.empty() || s.size() > 5) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    long v = std::strtol(s.c_str(), nullptr, 10);
-    return v >= 1 && v <= 65535;
 }
 
 bool IsHostText(const std::string& h) {
@@ -90,7 +84,7 @@ std::string ServerUrl(const std::string& server, std::string* why) {
             }
         }
     }
-    if (!ParsePort(port)) {
+    if (!port_text::ParsePort(port.data(), port.size(), nullptr)) {
         *why = "SERVER '" + server + "': the port must be a number from 1 to 65535";
         return "";
     }
@@ -282,8 +276,17 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* cl, std::string* why) 
         } else if (!optionsDone && (a == "--help" || a == "-h")) {
             cl->help = true;
             return true;
+        } else if (!optionsDone && a == "--version") {
+            cl->version = true;
+            return true;
         } else if (!optionsDone && a == "--verbose") {
             cl->verbose = true;
+        } else if (!optionsDone && a == "--config") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                *why = "--config needs the settings file's name";
+                return false;
+            }
+            cl->configPath = argv[++i];
         } else if (!optionsDone && (a == "--connect-timeout" || a == "--timeout")) {
             long* target = a == "--timeout" ? &cl->totalTimeout : &cl->connectTimeout;
             if (i + 1 >= argc || !ParseSeconds(argv[i + 1], target)) {

@@ -20,12 +20,15 @@ struct CommandLine {
     long totalTimeout = DEFAULT_TOTAL_TIMEOUT_S;
     bool verbose = false;
     bool help = false;              // --help or -h: show the usage and send nothing
+    bool version = false;           // --version: show the version and send nothing
+    std::string configPath;         // --config FILE: the settings file ("" : the usual places)
     std::vector<std::string> args;  // the arguments after the options, as they stand
 };
 
 // Reads the options (only before the first argument, or up to "--") and the arguments of
 // argv[1] to argv[argc - 1]. The password argument is blanked in argv at once ('*' for each
-// character), so that other users do not read it from the process list. Stops at --help.
+// character), so that other users do not read it from the process list. Stops at --help and
+// --version.
 // Returns false with the usage error in *why for an unknown option or a bad option value.
 bool ParseCommandLine(int argc, char** argv, CommandLine* cl, std::string* why);
 
