@@ -45,16 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     fuzz::AgentFixture::Get().Reset();
 
-    auto conn = std::make_unique<GuiConn>();
-    conn->flg_trans = GUI_DIR_RECV;
-    conn->lReqLen = static_cast<uint32_t>(size);
-    std::memcpy(conn->cReqBuf, data, std::min<size_t>(size, GUI_INLINE_BUF_SIZE));
-    if (size >= GUI_INLINE_BUF_SIZE) {
-        // A large request: the whole body in the large-request block, its start in the buffer.
-        conn->bLargeReq = 1;
-        FUZZ_CHECK(conn->pLargeReq.Resize(size));
-        std::memcpy(conn->pLargeReq.Data(), data, size);
-    }
+    auto conn = fuzz::ReceivedRequest(data, size);
     // A reply that is not composed keeps these bytes.
     std::memset(conn->cRepBuf, 0xA5, sizeof conn->cRepBuf);
     conn->lRepLen = 0xA5A5A5A5u;

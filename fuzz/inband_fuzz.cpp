@@ -31,15 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::AgentFixture& fixture = fuzz::AgentFixture::Get();
     fixture.Reset();
 
-    auto conn = std::make_unique<GuiConn>();
-    conn->flg_trans = GUI_DIR_RECV;
-    conn->lReqLen = static_cast<uint32_t>(size);
-    std::memcpy(conn->cReqBuf, data, std::min<size_t>(size, GUI_INLINE_BUF_SIZE));
-    if (size >= GUI_INLINE_BUF_SIZE) {
-        conn->bLargeReq = 1;
-        FUZZ_CHECK(conn->pLargeReq.Resize(size));
-        std::memcpy(conn->pLargeReq.Data(), data, size);
-    }
+    auto conn = fuzz::ReceivedRequest(data, size);
     uint16_t found = FindCtlrBySN(conn->cReqBuf + REQ_OFF_SN);
     const uint8_t ctlrNo =
         found != CTLR_INDEX_NONE ? static_cast<uint8_t>(found) : (size > 0 ? data[0] % 16 : 0);

@@ -11,8 +11,14 @@
 // Controller 0 has three recorded history lines and two queued events.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
+
+#include "guiserver/GuiConn.h"
+#include "support/FuzzSupport.h"
 
 namespace fuzz {
 
@@ -38,5 +44,21 @@ class AgentFixture {
     AgentFixture();
     std::string dir_;
 };
+
+// A connection record holding `data` as one received request body, as the frame transfer
+// leaves it: the first GUI_INLINE_BUF_SIZE bytes in the buffer, and a body of that size or more
+// whole in the large-request block.
+inline std::unique_ptr<GuiConn> ReceivedRequest(const uint8_t* data, size_t size) {
+    auto conn = std::make_unique<GuiConn>();
+    conn->flg_trans = GUI_DIR_RECV;
+    conn->lReqLen = static_cast<uint32_t>(size);
+    std::memcpy(conn->cReqBuf, data, std::min<size_t>(size, GUI_INLINE_BUF_SIZE));
+    if (size >= GUI_INLINE_BUF_SIZE) {
+        conn->bLargeReq = 1;
+        FUZZ_CHECK(conn->pLargeReq.Resize(size));
+        std::memcpy(conn->pLargeReq.Data(), data, size);
+    }
+    return conn;
+}
 
 }  // namespace fuzz
