@@ -1,5 +1,6 @@
 // The real agent with its settings file, its command line and its single-instance lock.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -7,9 +8,12 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "app/ServerMain.h"
+#include "protocol/GuiFrame.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;
@@ -83,6 +87,30 @@ TEST(AgentSettings, AFaultyFileLimitsThePortToLoopback) {
         << log;
     EXPECT_EQ(agent.Stop(), 0);
     EXPECT_NE(agent.process().Stderr().find("pellomar: " + fault + "\n"), std::string::npos);
+}
+
+// With its port held by another program the agent says so once and keeps trying, quietly, and
+// says when it listens at last.
+TEST(AgentSettings, ABusyPortIsLoggedOnceAndTheAgentListensWhenItFrees) {
+    AgentLock lock;
+    TempDir dir;
+    fs::copy_file(BinPath("pellomar"), dir.File("pellomar"));
+    auto holder =
+        std::make_unique<plat::Socket>(plat::SockTcpListen(0, GUI_SERVER_PORT, 1, nullptr, 0));
+    ASSERT_TRUE(holder->Valid());
+    ChildProcess agent;
+    ASSERT_TRUE(agent.Start({dir.File("pellomar")}, dir.path(), {"DISPLAY=", "WAYLAND_DISPLAY="}));
+    const std::string busy = "ThreadBuildGuiServer : cannot listen on 0.0.0.0 port 8922 (";
+    const auto log = [&] { return ReadFile(dir.File("ServerLog.txt")); };
+    ASSERT_TRUE(WaitFor([&] { return log().find(busy) != std::string::npos; })) << log();
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // some twenty more attempts
+    EXPECT_EQ(log().find(busy), log().rfind(busy)) << "logged more than once";
+    holder.reset();
+    EXPECT_TRUE(WaitFor([&] {
+        return log().find("ThreadBuildGuiServer : listening on port 8922.\n") != std::string::npos;
+    }));
+    agent.Signal(SIGTERM);
+    EXPECT_EQ(agent.Wait(std::chrono::seconds(10)), 0);
 }
 
 // Run by root, the agent's lock is a file nobody else may open: a process of any user that
