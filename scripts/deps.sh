@@ -8,8 +8,9 @@
 #   console  the Cockpit page: Cockpit's web server and bridge, npm, and Chromium for its test
 #   icons    what scripts/make-icons.sh needs to draw the icon's pictures from its SVG source
 #   fuzz     clang 14 with its sanitizer and libFuzzer runtimes, for the fuzz targets (bench/fuzz/run)
-#   package  what scripts/build-deb and its test need: debhelper, scdoc, lintian, logrotate, and
-#            systemd for its unit folders and systemd-analyze (no service manager is started)
+#   package  what scripts/build-deb and its test need: debhelper, scdoc, lintian, logrotate,
+#            systemd for its unit folders and systemd-analyze (no service manager is started), and
+#            npm and cockpit-bridge for the console page
 set -euo pipefail
 
 declare -A GROUP
@@ -17,10 +18,10 @@ GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmoc
 GROUP[test]="python3 python3-aiosmtpd python3-cryptography xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"
-GROUP[console]="cockpit-ws cockpit-bridge chromium npm fonts-dejavu-core"  # npm: only without one
+GROUP[console]="cockpit-ws cockpit-bridge chromium npm fonts-dejavu-core python3-aiosmtpd"  # npm: only without one
 GROUP[metrics]="prometheus prometheus-alertmanager"
 GROUP[fuzz]="clang-14 libclang-rt-14-dev"
-GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3"
+GROUP[package]="debhelper dpkg-dev fakeroot scdoc lintian logrotate systemd man-db python3 npm cockpit-bridge"
 
 want=()
 for g in "$@"; do

@@ -67,16 +67,19 @@ function run(args) {
 /* ---- Alerts ---------------------------------------------------------------------------- */
 
 function showAlert(kind, title, message) {
+    const item = document.createElement("li");
+    item.className = "pf-v5-c-alert-group__item";
     const div = document.createElement("div");
-    div.className = `pf-v5-c-alert pf-m-${kind === "success" ? "success" : "danger"} pf-m-inline`;
+    div.className = `pf-v5-c-alert pf-m-${kind === "success" ? "success" : "danger"}`;
     div.setAttribute("data-kind", kind);
     div.innerHTML = `<div class="pf-v5-c-alert__icon">${kind === "success" ? ICONS.ok : ICONS.critical}</div>
         <p class="pf-v5-c-alert__title">${esc(title)}</p>
         <div class="pf-v5-c-alert__action"><button class="pf-v5-c-button pf-m-plain" type="button" aria-label="Close">✕</button></div>
         ${message ? `<div class="pf-v5-c-alert__description">${esc(message)}</div>` : ""}`;
-    div.querySelector("button").addEventListener("click", () => div.remove());
-    $("alerts").appendChild(div);
-    if (kind === "success") setTimeout(() => div.remove(), 5000);
+    div.querySelector("button").addEventListener("click", () => item.remove());
+    item.appendChild(div);
+    $("alerts").appendChild(item);
+    if (kind === "success") setTimeout(() => item.remove(), 5000);
 }
 const failed = (what, err) => showAlert("danger", what, err.error || String(err));
 const succeeded = what => showAlert("success", what, "");
