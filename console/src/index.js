@@ -4,6 +4,10 @@
 
 const CLI = "pellomar-cli";
 const OVERVIEW_MS = 3000;
+/* A rescan makes the agent ask every controller to identify itself: the overview's refreshes read
+ * the agent's table as it stands, and rescan only at load, on the button, once a minute and while
+ * the agent sees no controller. */
+const RESCAN_MS = 60000;
 const EVENTS_MS = 2000;
 
 const SEVERITY_LABEL = { critical: "Critical", warning: "Warning", info: "Info" };
@@ -109,6 +113,9 @@ function selectTab(name) {
 
 let controllers = [];
 let overviewBusy = false;
+let lastRescan = 0;         // Date.now() of the last rescan
+let rescanWanted = true;    // asked for (the first refresh, the button): the next refresh rescans
+let overviewRefreshes = 0;  // refreshes that reached the agent
 
 function overviewEmpty(title, body, detail) {
     $("ctl-table").hidden = true;
@@ -121,10 +128,15 @@ function overviewEmpty(title, body, detail) {
 async function refreshOverview() {
     if (overviewBusy) return;
     overviewBusy = true;
+    const rescan = rescanWanted || controllers.length === 0 || Date.now() - lastRescan >= RESCAN_MS;
+    rescanWanted = false;
     try {
         let doc;
         try {
-            doc = await cli(["controllers"]);
+            doc = await cli(rescan ? ["controllers"] : ["controllers", "--no-rescan"]);
+            if (rescan) lastRescan = Date.now();
+            overviewRefreshes++;
+            document.body.dataset.overviewRefreshes = overviewRefreshes;
         } catch (err) {
             controllers = [];
             updateSerials();
@@ -162,6 +174,7 @@ async function refreshOverview() {
     } finally {
         overviewBusy = false;
     }
+    if (rescanWanted) refreshOverview();
 }
 
 /* ---- Events ---------------------------------------------------------------------------- */
@@ -472,6 +485,7 @@ function init() {
     $("test-send").addEventListener("click", sendTest);
 
     overviewEmpty("Loading", "Asking the agent for its controllers…");
+    $("ctl-rescan").addEventListener("click", () => { rescanWanted = true; refreshOverview(); });
     refreshOverview();
     setInterval(() => { if (!document.hidden) refreshOverview(); }, OVERVIEW_MS);
     setInterval(() => { if (!document.hidden && current === "events") refreshEvents(); }, EVENTS_MS);

@@ -1,6 +1,6 @@
 // Drives the page in headless Chromium through a real cockpit-ws, agent and simulator.
-// Environment (set by tests/console/run): PM_URL, PM_CLI, PM_SIM, PM_SIM_DIR, PM_AGENT_PID,
-// PM_SMTP_PID, PM_SMTP_DIR, PM_SHOTS, PM_CHROMIUM.
+// Environment (set by tests/console/run): PM_URL, PM_SHELL_URL, PM_CLI, PM_SIM, PM_SIM_DIR, PM_AGENT_PID,
+// PM_AGENT_LOG, PM_SMTP_PID, PM_SMTP_DIR, PM_SHOTS, PM_CHROMIUM.
 import { execFileSync } from "node:child_process";
 import { existsSync, readFileSync, readdirSync } from "node:fs";
 import puppeteer from "puppeteer-core";
@@ -58,6 +58,52 @@ try {
         for (const part of [c.model, c.firmware, String(c.unit_byte)])
             assert(first.includes(part), `the first row lacks '${part}': ${first}`);
         await shot("overview");
+    });
+
+    await check("the overview's refreshes make the agent rescan only when asked", async () => {
+        // A rescan logs one "was found" line for each port with a controller: here one.
+        const rescans = () => (readFileSync(env("PM_AGENT_LOG"), "utf8").match(/^RescanCtlr : .* was found\.$/gm) || []).length;
+        const refreshes = () => page.evaluate(() => Number(document.body.dataset.overviewRefreshes || 0));
+        const r0 = await refreshes(), before = rescans();
+        await page.waitForFunction(n => Number(document.body.dataset.overviewRefreshes) >= n, { timeout: 10000 }, r0 + 2);
+        assert(rescans() === before, `${rescans() - before} rescans in two refreshes`);
+        await page.click("#ctl-rescan");
+        for (let i = 0; i < 50 && rescans() === before; i++) await new Promise(r => setTimeout(r, 100));
+        assert(rescans() === before + 1, `${rescans() - before} rescans after the button`);
+        const rows = await page.$$eval("#ctl-rows tr", r => r.length);
+        assert(rows === serials.length, `${rows} rows after the refreshes`);
+    });
+
+    await check("the web console's shell lists the page in its menu and shows it in its frame", async () => {
+        const shell = await browser.newPage();
+        await shell.setViewport({ width: 1280, height: 800 });
+        // The shell's own pages warn of the service manager this machine does not run; only
+        // what this page's frame logs counts here.
+        const frameErrors = [];
+        shell.on("console", m => {
+            if (m.type() === "error" && /\/pellomar\//.test(m.location()?.url || "")) frameErrors.push(m.text());
+        });
+        shell.on("pageerror", e => frameErrors.push(e.message));
+        try {
+            await shell.goto(env("PM_SHELL_URL"), { waitUntil: "domcontentloaded" });
+            await shell.waitForFunction(() => [...document.querySelectorAll("nav a")]
+                .some(a => a.innerText.trim() === "RAID controllers" && a.getAttribute("href") === "/pellomar"),
+                                        { timeout: 10000 });
+            let frame = null;
+            for (let i = 0; i < 100 && !frame; i++) {
+                frame = shell.frames().find(f => f.name() === "cockpit1:localhost/pellomar");
+                if (!frame) await new Promise(r => setTimeout(r, 100));
+            }
+            assert(frame, `no frame of the page: ${shell.frames().map(f => f.name()).join(", ")}`);
+            await frame.waitForFunction(n => document.querySelectorAll("#ctl-rows tr").length === n,
+                                        { timeout: 10000 }, serials.length);
+            const active = await shell.$eval("nav a[href='/pellomar']", a => a.className);
+            assert(/current|active/.test(active), `the menu item is not marked current: ${active}`);
+            await shell.screenshot({ path: `${shots}/shell-overview.png` });
+            assert(frameErrors.length === 0, `the page logged: ${frameErrors.join(" | ")}`);
+        } finally {
+            await shell.close();
+        }
     });
 
     await check("an injected event appears on the events page within 3 s", async () => {

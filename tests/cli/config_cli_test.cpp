@@ -131,6 +131,8 @@ TEST(ConfigCli, BadCommandLinesExitWith2AndSendNothing) {
         {{"mail", "enable", "maybe"}, "usage: pellomar-cli mail enable on|off"},
         {{"mail", "enable"}, "usage:"},
         {{"controllers", "extra"}, "usage: pellomar-cli controllers"},
+        {{"controllers", "--rescan"}, "usage: pellomar-cli controllers"},
+        {{"controllers", "--", "--no-rescan"}, "usage: pellomar-cli controllers"},
         {{"clear-events"}, "usage: pellomar-cli clear-events SERIAL"},
         {{"clear-events", ""}, "a serial number has 1 to 19 characters"},
         {{"clear-events", "SN-01234567890123456"}, "a serial number has 1 to 19 characters"},

@@ -241,10 +241,22 @@ TEST(JsonCli, EveryCommandPrintsOneDocumentWithTheDocumentedMembers) {
              EXPECT_EQ(j["count"], 0);
              EXPECT_EQ(j["events"], Json::array());
          }},
+        // Without the rescan every number is asked; the empty ones are left out.
+        {{"controllers", "--no-rescan"},
+         {"count", "rescanned", "controllers"},
+         [](const Json& j) {
+             EXPECT_EQ(j["count"], 2);
+             EXPECT_EQ(j["rescanned"], false);
+             ASSERT_EQ(j["controllers"].size(), 2u);
+             EXPECT_EQ(j["controllers"][0]["serial"], "SN-A");
+             EXPECT_EQ(j["controllers"][1]["number"], 2);
+             EXPECT_EQ(j["controllers"][1]["serial"], "SN-C");
+         }},
         {{"controllers"},
-         {"count", "controllers"},
+         {"count", "rescanned", "controllers"},
          [](const Json& j) {
              EXPECT_EQ(j["count"], 3);
+             EXPECT_EQ(j["rescanned"], true);
              ASSERT_EQ(j["controllers"].size(), 3u);
              const Json& a = j["controllers"][0];
              EXPECT_EQ(Keys(a), (std::vector<std::string>{

@@ -71,6 +71,7 @@ TEST_F(CliJsonE2e, ControllersCarryTheFieldsOfTheirDescriptions) {
     ASSERT_EQ(lines.size(), 1u);
     const Json j = Parse(lines[0]);
     EXPECT_EQ(j, (Json{{"count", 2},
+                       {"rescanned", true},
                        {"controllers",
                         {{{"number", 0},
                           {"serial", kSn},
@@ -96,6 +97,31 @@ TEST_F(CliJsonE2e, ControllersCarryTheFieldsOfTheirDescriptions) {
                           {"firmware", "FW-2.4.0"},
                           {"unit_byte", 0x1a}}}}}))
         << lines[0];
+}
+
+// --no-rescan reads the agent's table as it stands: the same controllers, and no rescan (which
+// asks every controller to identify itself) in the agent's log.
+TEST_F(CliJsonE2e, ControllersWithoutARescanListTheTableAsItStands) {
+    auto rescans = [&] {
+        const std::string log = agent_.Log();
+        size_t n = 0;
+        for (size_t at = log.find("RescanCtlr : "); at != std::string::npos;
+             at = log.find("RescanCtlr : ", at + 1))
+            ++n;
+        return n;
+    };
+    Json rescanned = Parse(SplitLines(Cli({"controllers", "--json"})).at(0));
+    const size_t before = rescans();
+    ASSERT_GT(before, 0u);
+    const Json asIs = Parse(SplitLines(Cli({"--json", "controllers", "--no-rescan"})).at(0));
+    EXPECT_EQ(rescans(), before);
+    EXPECT_EQ(asIs["rescanned"], false);
+    EXPECT_EQ(asIs["count"], 2);
+    EXPECT_EQ(asIs["controllers"], rescanned["controllers"]);
+    EXPECT_EQ(Cli({"controllers", "--no-rescan"}).substr(0, 14), "2 controllers\n");
+    EXPECT_EQ(rescans(), before);
+    Cli({"controllers"});
+    EXPECT_GT(rescans(), before);
 }
 
 TEST_F(CliJsonE2e, HistoryAndWatchGiveEachEventItsClassAndSeverity) {

@@ -198,80 +198,121 @@ void AddDescriptionFields(const CtlrDescription& d, CliJsonDoc* c) {
     (*c)["unit_byte"] = unitByte;
 }
 
-int RunControllers(const CliContext& ctx) {
-    if (!ctx.args.empty()) return CliUsage("controllers");
+// One controller of the listing: its JSON object and its table row.
+struct ListedCtlr {
+    CliJsonDoc json;
+    std::vector<std::string> row;
+    std::string unparsed;  // a description without its fields, printed below the table
+};
+
+enum class CtlrAsk { Listed, Gone, Failed };
+
+// Asks the agent for number n: its serial (code 4), then its description (code 18).
+CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
+    const uint8_t no = static_cast<uint8_t>(n);
+    out->row = {std::to_string(n)};
+    out->json = {{"number", n}, {"serial", nullptr}, {"present", false}, {"description", nullptr}};
+    gui::Reply sn;
+    if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, no}), &sn))
+        return CtlrAsk::Failed;
+    uint8_t status = 0;
+    if (gui::IsFailureReply(sn.body, &status) && status == SYSFAIL_CTLR_INDEX_EMPTY) {
+        out->row.push_back("(gone since the count)");
+        return CtlrAsk::Gone;
+    }
+    if (gui::IsFailureReply(sn.body, &status)) CliFailureStatus(status);
+    if (gui::IsFailureReply(sn.body, &status) ||
+        sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 || sn.body[CFG_OFF_STATUS] != SYS_SUCCESS) {
+        CliFail("unexpected reply to configuration code 4: %s", gui::Hex(sn.body).c_str());
+        return CtlrAsk::Failed;
+    }
+    out->row.push_back(CText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1));
+    out->json["serial"] = RawCText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1);
+
     gui::Reply r;
-    if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_COUNT, {}, CFG_OFF_BYTE4 + 1, &r)) return CLI_FAIL;
-    const unsigned count = r.body[CFG_OFF_BYTE4];
-    CliJsonDoc list = CliJsonDoc::array();
-    if (!ctx.json) {
-        std::printf("%u controller%s\n", count, count == 1 ? "" : "s");
-        if (count == 0) return CLI_OK;
+    if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, no}, CFG_CTRL_INFO_REPLY_SIZE, &r))
+        return CtlrAsk::Failed;
+    if (r.body[5] != 1) {
+        out->row.push_back("(gone since the count)");
+        return CtlrAsk::Gone;
+    }
+    const std::string raw = RawCText(r.body.data() + CFG_CTRL_INFO_TEXT_OFF,
+                                     CFG_CTRL_INFO_REPLY_SIZE - CFG_CTRL_INFO_TEXT_OFF);
+    out->json["present"] = true;
+    out->json["description"] = raw;
+    CtlrDescription d;
+    if (ParseDescription(raw, &d)) AddDescriptionFields(d, &out->json);
+
+    const std::string text = Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
+    if (ParseDescription(text, &d)) {
+        for (const std::string* f :
+             {&d.host, &d.ident95, &d.ident107, &d.model, &d.firmware, &d.page20})
+            out->row.push_back(*f);
+    } else {
+        out->row.push_back("(see below)");
+        out->unparsed = std::to_string(n) + ": " + text;
+    }
+    return CtlrAsk::Listed;
+}
+
+// Whether number n holds a controller, by its description request (code 18), which answers an
+// empty number without a failure.
+bool CtlrNumberHeld(const CliContext& ctx, unsigned n, bool* held) {
+    gui::Reply r;
+    if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, static_cast<uint8_t>(n)},
+                        CFG_CTRL_INFO_REPLY_SIZE, &r))
+        return false;
+    *held = r.body[5] == 1;
+    return true;
+}
+
+// With --no-rescan the agent's table is listed as it stands, without code 3: the agent probes no
+// port, renumbers nothing and reloads no history, so a console may refresh the list every few
+// seconds. A rescan numbers the controllers 0 upwards without a gap, so the listing ends at the
+// first empty number; numbers that empty meanwhile are left out, and the count is of those listed.
+int RunControllers(const CliContext& ctx) {
+    bool rescan = true;
+    for (size_t i = 0; i < ctx.args.size(); ++i) {
+        if (ctx.IsOption(i) && ctx.args[i] == "--no-rescan")
+            rescan = false;
+        else
+            return CliUsage("controllers");
+    }
+    unsigned count = MAX_CTLR_NUM;
+    if (rescan) {
+        gui::Reply r;
+        if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_COUNT, {}, CFG_OFF_BYTE4 + 1, &r))
+            return CLI_FAIL;
+        count = r.body[CFG_OFF_BYTE4];
     }
 
-    std::vector<std::vector<std::string>> rows = {
-        {"NO", "SERIAL", "HOST", "IDENT95", "IDENT107", "MODEL", "FIRMWARE", "PAGE20"}};
-    std::vector<std::string> unparsed;
-    // The rescan numbers the controllers from 0 upwards.
+    std::vector<ListedCtlr> listed;
     for (unsigned n = 0; n < count && n < MAX_CTLR_NUM; ++n) {
-        const uint8_t no = static_cast<uint8_t>(n);
-        std::vector<std::string> row = {std::to_string(n)};
-        CliJsonDoc c = {
-            {"number", n}, {"serial", nullptr}, {"present", false}, {"description", nullptr}};
-        gui::Reply sn;
-        if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, no}), &sn))
-            return CLI_FAIL;
-        uint8_t status = 0;
-        if (gui::IsFailureReply(sn.body, &status) && status == SYSFAIL_CTLR_INDEX_EMPTY) {
-            row.push_back("(gone since the count)");
-            rows.push_back(row);
-            list.push_back(std::move(c));
-            continue;
-        }
-        if (gui::IsFailureReply(sn.body, &status)) CliFailureStatus(status);
-        if (gui::IsFailureReply(sn.body, &status) ||
-            sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 ||
-            sn.body[CFG_OFF_STATUS] != SYS_SUCCESS)
-            return CliFail("unexpected reply to configuration code 4: %s",
-                           gui::Hex(sn.body).c_str());
-        row.push_back(CText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1));
-        c["serial"] = RawCText(sn.body.data() + CFG_OFF_BYTE4, CTLR_SN_SIZE - 1);
-
-        if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, no}, CFG_CTRL_INFO_REPLY_SIZE, &r))
-            return CLI_FAIL;
-        if (r.body[5] != 1) {
-            row.push_back("(gone since the count)");
-            rows.push_back(row);
-            list.push_back(std::move(c));
-            continue;
-        }
-        const std::string raw = RawCText(r.body.data() + CFG_CTRL_INFO_TEXT_OFF,
-                                         CFG_CTRL_INFO_REPLY_SIZE - CFG_CTRL_INFO_TEXT_OFF);
-        c["present"] = true;
-        c["description"] = raw;
-        CtlrDescription d;
-        if (ParseDescription(raw, &d)) AddDescriptionFields(d, &c);
-        list.push_back(std::move(c));
-
-        const std::string text =
-            Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
-        if (ParseDescription(text, &d)) {
-            for (const std::string* f :
-                 {&d.host, &d.ident95, &d.ident107, &d.model, &d.firmware, &d.page20})
-                row.push_back(*f);
-        } else {
-            row.push_back("(see below)");
-            unparsed.push_back(std::to_string(n) + ": " + text);
-        }
-        rows.push_back(row);
+        bool held = true;
+        if (!rescan && !CtlrNumberHeld(ctx, n, &held)) return CLI_FAIL;
+        if (!held) break;
+        ListedCtlr c;
+        const CtlrAsk got = AskCtlr(ctx, n, &c);
+        if (got == CtlrAsk::Failed) return CLI_FAIL;
+        if (got == CtlrAsk::Gone && !rescan) continue;
+        listed.push_back(std::move(c));
     }
+    if (!rescan) count = static_cast<unsigned>(listed.size());
+
     if (ctx.json) {
-        CliPrintJson({{"count", count}, {"controllers", std::move(list)}});
+        CliJsonDoc list = CliJsonDoc::array();
+        for (ListedCtlr& c : listed) list.push_back(std::move(c.json));
+        CliPrintJson({{"count", count}, {"rescanned", rescan}, {"controllers", std::move(list)}});
         return CLI_OK;
     }
+    std::printf("%u controller%s\n", count, count == 1 ? "" : "s");
+    if (count == 0) return CLI_OK;
+    std::vector<std::vector<std::string>> rows = {
+        {"NO", "SERIAL", "HOST", "IDENT95", "IDENT107", "MODEL", "FIRMWARE", "PAGE20"}};
+    for (const ListedCtlr& c : listed) rows.push_back(c.row);
     PrintTable(rows);
-    for (const std::string& u : unparsed)
-        std::printf("description %s\n", u.c_str());
+    for (const ListedCtlr& c : listed)
+        if (!c.unparsed.empty()) std::printf("description %s\n", c.unparsed.c_str());
     return CLI_OK;
 }
 
@@ -600,9 +641,10 @@ int RunClearEvents(const CliContext& ctx) {
 
 }  // namespace
 
-CLI_COMMAND("controllers", "controllers",
-            "rescan, then list the controllers: number, serial, description (codes 3, 4, 18)", 40,
-            "", &RunControllers);
+CLI_COMMAND("controllers", "controllers [--no-rescan]",
+            "rescan, then list the controllers: number, serial, description (codes 3, 4, 18); "
+            "--no-rescan: as the agent holds them",
+            40, "--no-rescan", &RunControllers);
 CLI_COMMAND("mail", "mail list", "the twelve mail recipient slots (code 2)", 41, "", &RunMail);
 CLI_COMMAND("mail", "mail set SLOT ADDRESS", "store a recipient in slot 0 to 11 (code 1)", 42, "",
             &RunMail);
