@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs that are not installed yet (apt-get,
 # non-interactive, only what is missing). Usage: scripts/deps.sh GROUP...
-#   build    compilers, CMake, Ninja, GoogleTest, and the libraries the programs link
+#   build    compilers, CMake, Ninja, ccache, GoogleTest, and the libraries the programs link
 #   test     what the tests run: an SMTP server and what makes its certificates, a virtual X
 #            display and desktop tools
 #   windows  the mingw-w64 cross compilers and Wine
@@ -14,7 +14,7 @@
 set -euo pipefail
 
 declare -A GROUP
-GROUP[build]="cmake ninja-build g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev prometheus-cpp-dev"
+GROUP[build]="cmake ninja-build ccache g++ pkg-config clang-format libgtest-dev libgmock-dev nlohmann-json3-dev libcurl4-openssl-dev qt6-base-dev libxcb1-dev libtomlplusplus-dev libsystemd-dev prometheus-cpp-dev"
 GROUP[test]="python3 python3-aiosmtpd python3-cryptography xvfb jwm xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng fonts-dejavu-core libglib2.0-bin"
 GROUP[windows]="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 imagemagick xvfb xdotool"
 GROUP[icons]="librsvg2-bin imagemagick"

@@ -222,7 +222,8 @@ CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
     }
     if (gui::IsFailureReply(sn.body, &status)) CliFailureStatus(status);
     if (gui::IsFailureReply(sn.body, &status) ||
-        sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 || sn.body[CFG_OFF_STATUS] != SYS_SUCCESS) {
+        sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 ||
+        sn.body[CFG_OFF_STATUS] != SYS_SUCCESS) {
         CliFail("unexpected reply to configuration code 4: %s", gui::Hex(sn.body).c_str());
         return CtlrAsk::Failed;
     }
@@ -301,7 +302,8 @@ int RunControllers(const CliContext& ctx) {
 
     if (ctx.json) {
         CliJsonDoc list = CliJsonDoc::array();
-        for (ListedCtlr& c : listed) list.push_back(std::move(c.json));
+        for (ListedCtlr& c : listed)
+            list.push_back(std::move(c.json));
         CliPrintJson({{"count", count}, {"rescanned", rescan}, {"controllers", std::move(list)}});
         return CLI_OK;
     }
@@ -309,7 +311,8 @@ int RunControllers(const CliContext& ctx) {
     if (count == 0) return CLI_OK;
     std::vector<std::vector<std::string>> rows = {
         {"NO", "SERIAL", "HOST", "IDENT95", "IDENT107", "MODEL", "FIRMWARE", "PAGE20"}};
-    for (const ListedCtlr& c : listed) rows.push_back(c.row);
+    for (const ListedCtlr& c : listed)
+        rows.push_back(c.row);
     PrintTable(rows);
     for (const ListedCtlr& c : listed)
         if (!c.unparsed.empty()) std::printf("description %s\n", c.unparsed.c_str());
