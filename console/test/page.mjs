@@ -74,38 +74,6 @@ try {
         assert(rows === serials.length, `${rows} rows after the refreshes`);
     });
 
-    await check("the web console's shell lists the page in its menu and shows it in its frame", async () => {
-        const shell = await browser.newPage();
-        await shell.setViewport({ width: 1280, height: 800 });
-        // The shell's own pages warn of the service manager this machine does not run; only
-        // what this page's frame logs counts here.
-        const frameErrors = [];
-        shell.on("console", m => {
-            if (m.type() === "error" && /\/pellomar\//.test(m.location()?.url || "")) frameErrors.push(m.text());
-        });
-        shell.on("pageerror", e => frameErrors.push(e.message));
-        try {
-            await shell.goto(env("PM_SHELL_URL"), { waitUntil: "domcontentloaded" });
-            await shell.waitForFunction(() => [...document.querySelectorAll("nav a")]
-                .some(a => a.innerText.trim() === "RAID controllers" && a.getAttribute("href") === "/pellomar"),
-                                        { timeout: 10000 });
-            let frame = null;
-            for (let i = 0; i < 100 && !frame; i++) {
-                frame = shell.frames().find(f => f.name() === "cockpit1:localhost/pellomar");
-                if (!frame) await new Promise(r => setTimeout(r, 100));
-            }
-            assert(frame, `no frame of the page: ${shell.frames().map(f => f.name()).join(", ")}`);
-            await frame.waitForFunction(n => document.querySelectorAll("#ctl-rows tr").length === n,
-                                        { timeout: 10000 }, serials.length);
-            const active = await shell.$eval("nav a[href='/pellomar']", a => a.className);
-            assert(/current|active/.test(active), `the menu item is not marked current: ${active}`);
-            await shell.screenshot({ path: `${shots}/shell-overview.png` });
-            assert(frameErrors.length === 0, `the page logged: ${frameErrors.join(" | ")}`);
-        } finally {
-            await shell.close();
-        }
-    });
-
     await check("an injected event appears on the events page within 3 s", async () => {
         await tab("events");
         await page.waitForSelector("#ev-serial option");
@@ -135,6 +103,41 @@ try {
         assert(infoRows.every(s => s === "info"), `the filter lets through ${infoRows}`);
         await page.select("#ev-severity", "");
         await shot("events");
+    });
+
+    await check("the web console's shell lists the page in its menu and shows it with the latest event", async () => {
+        const shell = await browser.newPage();
+        await shell.setViewport({ width: 1280, height: 800 });
+        // The shell's own pages warn of the service manager this machine does not run; only
+        // what this page's frame logs counts here.
+        const frameErrors = [];
+        shell.on("console", m => {
+            if (m.type() === "error" && /\/pellomar\//.test(m.location()?.url || "")) frameErrors.push(m.text());
+        });
+        shell.on("pageerror", e => frameErrors.push(e.message));
+        try {
+            await shell.goto(env("PM_SHELL_URL"), { waitUntil: "domcontentloaded" });
+            await shell.waitForFunction(() => [...document.querySelectorAll("nav a")]
+                .some(a => a.innerText.trim() === "RAID controllers" && a.getAttribute("href") === "/pellomar"),
+                                        { timeout: 10000 });
+            let frame = null;
+            for (let i = 0; i < 100 && !frame; i++) {
+                frame = shell.frames().find(f => f.name() === "cockpit1:localhost/pellomar");
+                if (!frame) await new Promise(r => setTimeout(r, 100));
+            }
+            assert(frame, `no frame of the page: ${shell.frames().map(f => f.name()).join(", ")}`);
+            await frame.waitForFunction(n => document.querySelectorAll("#ctl-rows tr").length === n,
+                                        { timeout: 10000 }, serials.length);
+            // The event just injected is the first controller's latest, with its severity.
+            await frame.waitForFunction(() => /Critical[\s\S]*Offline/.test(document.querySelector("#ctl-rows tr")?.innerText || ""),
+                                        { timeout: 5000 });
+            const active = await shell.$eval("nav a[href='/pellomar']", a => a.className);
+            assert(/current|active/.test(active), `the menu item is not marked current: ${active}`);
+            await shell.screenshot({ path: `${shots}/shell-overview.png` });
+            assert(frameErrors.length === 0, `the page logged: ${frameErrors.join(" | ")}`);
+        } finally {
+            await shell.close();
+        }
     });
 
     await check("clearing the history asks first, then empties it", async () => {
