@@ -11,7 +11,8 @@ add_library(pellomar_testsupport STATIC support/TestSupport.cpp)
 target_include_directories(pellomar_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pellomar_testsupport PUBLIC pellomar_lib pellomar_client gtest gmock
                       PRIVATE pellomar_warnings)
-target_compile_definitions(pellomar_testsupport PUBLIC
+# The folders, for TestSupport.cpp alone (BinPath, SourcePath, BuildPath).
+target_compile_definitions(pellomar_testsupport PRIVATE
   PELLOMAR_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
   PELLOMAR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   PELLOMAR_BUILD_DIR="${CMAKE_BINARY_DIR}")

@@ -153,7 +153,7 @@ class Desktop : public ::testing::Test {
             << "no font installed (fonts-dejavu-core): scripts/deps.sh test";
 
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        artifacts_ = std::string(PELLOMAR_BUILD_DIR) + "/test-artifacts/desktop/" + info->name();
+        artifacts_ = BuildPath("test-artifacts/desktop/") + info->name();
         std::error_code ec;
         fs::remove_all(artifacts_, ec);
         fs::create_directories(artifacts_, ec);

@@ -40,7 +40,7 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 // doc/prometheus's prometheus.yml and rules in `dir`, scraping and evaluating every second, with
 // the one target `agent` and no Alertmanager.
 void WriteFleetConfig(const std::string& dir, const std::string& agent) {
-    const std::string doc = std::string(PELLOMAR_SOURCE_DIR) + "/doc/prometheus";
+    const std::string doc = SourcePath("doc/prometheus");
     std::string cfg = ReadFile(doc + "/prometheus.yml");
     Replace(cfg, "scrape_interval: 30s", "scrape_interval: 1s");
     Replace(cfg, "scrape_timeout: 10s", "scrape_timeout: 1s");

@@ -86,9 +86,8 @@ TEST(TrayWindow, IconHasFiveRgbaPngSizes) {
         EXPECT_EQ(img.pPng[25], 6);                                       // RGBA
         EXPECT_EQ(std::memcmp(img.pPng + img.lPngLen - 8, "IEND", 4), 0);
         // The same bytes as the picture kept in the repository.
-        std::string file = testing_support::ReadFile(std::string(PELLOMAR_SOURCE_DIR) +
-                                                     "/src/shell/icons/pellomar-" +
-                                                     std::to_string(sizes[i]) + ".png");
+        std::string file = testing_support::ReadFile(testing_support::SourcePath(
+            "src/shell/icons/pellomar-" + std::to_string(sizes[i]) + ".png"));
         EXPECT_EQ(file, std::string(reinterpret_cast<const char*>(img.pPng), img.lPngLen));
     }
 }

@@ -28,8 +28,7 @@ std::string MailName(size_t n) {
 
 bool MakeTestCertificates(const std::string& folder) {
     std::string out, err;
-    if (RunProgram({kPython, PELLOMAR_SOURCE_DIR "/tests/mail/test_ca.py", folder}, &out, &err) !=
-        0) {
+    if (RunProgram({kPython, SourcePath("tests/mail/test_ca.py"), folder}, &out, &err) != 0) {
         ADD_FAILURE() << "the test certificates could not be made: " << err;
         return false;
     }
@@ -37,8 +36,8 @@ bool MakeTestCertificates(const std::string& folder) {
 }
 
 bool SmtpSink::Start(int lifetimeSeconds, const SmtpSinkOptions& options) {
-    std::vector<std::string> argv = {kPython, PELLOMAR_SOURCE_DIR "/tests/mail/smtp_sink.py",
-                                     box_.path(), std::to_string(lifetimeSeconds)};
+    std::vector<std::string> argv = {kPython, SourcePath("tests/mail/smtp_sink.py"), box_.path(),
+                                     std::to_string(lifetimeSeconds)};
     if (!options.certFile.empty())
         argv.insert(argv.end(), {"--cert", options.certFile, "--key", options.keyFile});
     if (options.starttls) argv.push_back("--starttls");

@@ -315,4 +315,12 @@ std::string BinPath(const std::string& name) {
     return std::string(PELLOMAR_BIN_DIR) + "/" + name;
 }
 
+std::string SourcePath(const std::string& relative) {
+    return std::string(PELLOMAR_SOURCE_DIR) + "/" + relative;
+}
+
+std::string BuildPath(const std::string& relative) {
+    return std::string(PELLOMAR_BUILD_DIR) + "/" + relative;
+}
+
 }  // namespace testing_support

@@ -100,8 +100,12 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out, std::stri
                std::chrono::milliseconds timeout = std::chrono::seconds(60),
                const std::string& cwd = "");
 
-// Paths of the built programs.
+// Paths of the built programs, of files in the source tree and in the build folder. Only
+// TestSupport.cpp knows the folders, so that no other test's compile line carries them (a
+// compiler cache then serves every clone of the tree).
 std::string BinPath(const std::string& name);
+std::string SourcePath(const std::string& relative);
+std::string BuildPath(const std::string& relative);
 
 // The agent's desktop module (POSIX), built beside the programs: an agent shows its desktop only
 // with the module beside it (give it to AgentProcess::Start as a companion).
