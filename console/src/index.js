@@ -88,6 +88,15 @@ function showAlert(kind, title, message) {
 const failed = (what, err) => showAlert("danger", what, err.error || String(err));
 const succeeded = what => showAlert("success", what, "");
 
+/* The relay's view of a controller: OK, or the relays that failed in a row (the agent clears it
+ * from its table past 32). */
+function stateCell(c) {
+    if (typeof c.relay_failures !== "number") return '<span class="pm-muted">—</span>';
+    if (c.relay_failures === 0) return `<span class="pm-sev pm-sev-ok" data-state="ok">${ICONS.ok}OK</span>`;
+    const n = c.relay_failures;
+    return `<span class="pm-sev pm-sev-warning" data-state="failing">${ICONS.warning}${n} failed command${n === 1 ? "" : "s"} in a row</span>`;
+}
+
 function severityCell(sev) {
     const s = SEVERITY_LABEL[sev] ? sev : "info";
     return `<span class="pm-sev pm-sev-${s}" data-severity="${s}">${ICONS[s]}${SEVERITY_LABEL[s]}</span>`;
@@ -164,9 +173,11 @@ async function refreshOverview() {
             return `<tr data-serial="${esc(c.serial)}">
                 <td data-label="Number">${c.number}</td>
                 <td data-label="Serial">${esc(c.serial)}</td>
+                <td data-label="Role">${esc(c.role ?? "—")}</td>
                 <td data-label="Model">${esc(c.model ?? "—")}</td>
                 <td data-label="Firmware">${esc(c.firmware ?? "—")}</td>
                 <td data-label="Unit byte">${c.unit_byte ?? "—"}</td>
+                <td data-label="State">${stateCell(c)}</td>
                 <td data-label="Latest event">${last}</td></tr>`;
         }).join("");
         $("ctl-empty").hidden = true;

@@ -53,10 +53,14 @@ try {
                                    { timeout: 2000 }, serials.length);
         const shown = await page.$$eval("#ctl-rows tr", rows => rows.map(r => r.dataset.serial));
         assert(JSON.stringify(shown) === JSON.stringify(serials), `shown ${shown}, the agent has ${serials}`);
-        const first = await page.$eval("#ctl-rows tr", r => r.innerText);
-        const c = cli("controllers").controllers[0];
-        for (const part of [c.model, c.firmware, String(c.unit_byte)])
-            assert(first.includes(part), `the first row lacks '${part}': ${first}`);
+        const rows = await page.$$eval("#ctl-rows tr", r => r.map(x => x.innerText));
+        const listed = cli("controllers").controllers;
+        listed.forEach((c, i) => {
+            for (const part of [c.model, c.firmware, String(c.unit_byte), c.role, "OK"])
+                assert(rows[i].includes(part), `row ${i} lacks '${part}': ${rows[i]}`);
+        });
+        assert(listed[0].role === "primary" && listed[1].role === "secondary 1",
+               `roles ${listed.map(c => c.role)}`);
         await shot("overview");
     });
 

@@ -87,6 +87,13 @@ int UnlistedSnCount() {
     return g_unlistedSn;
 }
 
+int CtlrRelayFailures(uint8_t n, const uint8_t sn[CTLR_SN_COMPARE]) {
+    const unsigned slot = n % CTLR_TABLE_SLOTS;
+    std::lock_guard<std::mutex> lock(g_countLock);
+    if (std::memcmp(g_inBandFailSn[slot], sn, CTLR_SN_COMPARE) != 0) return 0;
+    return g_inBandFail[slot];
+}
+
 int InBandFailCount(uint8_t ctlrNo) {
     std::lock_guard<std::mutex> lock(g_countLock);
     return g_inBandFail[ctlrNo % CTLR_TABLE_SLOTS];

@@ -49,6 +49,10 @@ struct RelayStats {
 };
 RelayStats GetRelayStats();
 
+// The relays to controller n, carrying serial `sn`, that failed in a row since its last success
+// (0 when the count there was kept for another serial): what the console shows as its state.
+int CtlrRelayFailures(uint8_t n, const uint8_t sn[CTLR_SN_COMPARE]);
+
 // The two counts, for tests: the server-wide count of requests that named no live controller
 // since the last rescan it triggered, and the relay failures of controller n since its last
 // success or clearing.

@@ -9,6 +9,7 @@
 #include "base/ServerLog.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrDiscovery.h"
+#include "controller/CtlrHealth.h"
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTable.h"
 #include "events/EventRecord.h"
@@ -313,6 +314,24 @@ uint8_t SendTestMailReq(GuiConn& conn) {
     return SYS_SUCCESS;
 }
 
+// Code 0x41: a controller's role and relay health, from the table and the relay's counts.
+uint8_t GetCtlrStatusReq(GuiConn& conn) {
+    if (!HasReqBytes(conn, CFGCODE_GET_CTRL_STATUS, CFG_OFF_BYTE4 + 1))
+        return SYSFAIL_CFG_REQ_LENGTH_ERR;
+    const uint8_t n = conn.cReqBuf[CFG_OFF_BYTE4];
+    std::memset(conn.cRepBuf, 0, CFG_CTRL_STATUS_REPLY_SIZE);
+    ReplyHead(conn, CFG_CTRL_STATUS_REPLY_SIZE);
+    conn.cRepBuf[4] = n;
+    if (n >= MAX_CTLR_NUM) return SYS_SUCCESS;
+    const CtlrEntry e = SnapshotCtlrEntry(n);
+    if (e.bState != CTLR_STATUS_ALIVE) return SYS_SUCCESS;
+    conn.cRepBuf[5] = 1;
+    conn.cRepBuf[6] = e.bUnitMark;
+    const int failures = CtlrRelayFailures(n, reinterpret_cast<const uint8_t*>(e.cCtrlSN));
+    conn.cRepBuf[7] = static_cast<uint8_t>(std::clamp(failures, 0, 255));
+    return SYS_SUCCESS;
+}
+
 }  // namespace
 
 uint8_t HandleSrvConfigReq(GuiConn& conn) {
@@ -362,6 +381,8 @@ uint8_t HandleSrvConfigReq(GuiConn& conn) {
             return GetCtlrInfoReq(conn);
         case CFGCODE_SEND_TEST_MAIL:
             return SendTestMailReq(conn);
+        case CFGCODE_GET_CTRL_STATUS:
+            return GetCtlrStatusReq(conn);
         default:
             StdOutMsg("Server CFG Code = 0x%x\n", CodeForLog(code));
             return SYSFAIL_CFGCODE_UNKNOWN;

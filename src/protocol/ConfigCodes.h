@@ -32,8 +32,10 @@ constexpr int8_t CFGCODE_LAST = CFGCODE_GET_CTRL_INFO;
 
 // Extension codes (0x40 and up): the agent's own, beyond the codes GUI clients have always used;
 // codes 19 to 0x3F stay unknown.
-constexpr int8_t CFGCODE_SEND_TEST_MAIL = 0x40;  // -> n, then per recipient: sent, slot-less
-                                                 // address, reason and detail (see below)
+constexpr int8_t CFGCODE_SEND_TEST_MAIL = 0x40;   // -> n, then per recipient: sent, slot-less
+                                                  // address, reason and detail (see below)
+constexpr int8_t CFGCODE_GET_CTRL_STATUS = 0x41;  // byte 4 number -> number, present, unit
+                                                  // marker, relay failures (see below)
 
 // Code 0x40's reply, from byte 4: the recipient count n, then per recipient: 1 sent / 0 failed,
 // the address length and the address, the reason length and the reason ("" when sent), the
@@ -42,6 +44,12 @@ constexpr int8_t CFGCODE_SEND_TEST_MAIL = 0x40;  // -> n, then per recipient: se
 constexpr uint32_t CFG_TEST_MAIL_DETAIL_MAX = 80;
 // How long the agent waits for the test mail's outcomes before it answers.
 constexpr int CFG_TEST_MAIL_WAIT_S = 120;
+
+// Code 0x41's reply, from byte 4: the number asked; 1 when it holds a live controller, else 0
+// (and the rest 0); the unit's marker (0 the primary unit, 16 to 18 secondary units 1 to 3);
+// the relays to it that failed in a row since its last success, at most 255 (the controller is
+// cleared from the table past INBAND_FAIL_LIMIT). No controller is asked anything.
+constexpr uint32_t CFG_CTRL_STATUS_REPLY_SIZE = 8;
 
 // Offsets in the request and reply bodies.
 constexpr uint32_t CFG_OFF_CODE = 2;

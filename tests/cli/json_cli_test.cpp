@@ -142,6 +142,15 @@ Bytes Agent(const Bytes& r) {
             return item("s3cret");
         case 13:
             return {2, 2, 13, 0x50, 1};
+        case 0x41:  // number 0 the primary unit; number 2 secondary unit 2, 5 relays failed
+            return {2,
+                    2,
+                    0x41,
+                    0x50,
+                    no,
+                    1,
+                    static_cast<uint8_t>(no == 0 ? 0 : 17),
+                    static_cast<uint8_t>(no == 0 ? 0 : 5)};
         case 17:
             return item("");
         default:
@@ -259,9 +268,10 @@ TEST(JsonCli, EveryCommandPrintsOneDocumentWithTheDocumentedMembers) {
              EXPECT_EQ(j["rescanned"], true);
              ASSERT_EQ(j["controllers"].size(), 3u);
              const Json& a = j["controllers"][0];
-             EXPECT_EQ(Keys(a), (std::vector<std::string>{
-                                    "number", "serial", "present", "description", "host", "ident95",
-                                    "ident107", "model", "firmware", "unit_byte"}));
+             EXPECT_EQ(Keys(a),
+                       (std::vector<std::string>{"number", "serial", "present", "description",
+                                                 "host", "ident95", "ident107", "model", "firmware",
+                                                 "unit_byte", "role", "relay_failures"}));
              EXPECT_EQ(a["number"], 0);
              EXPECT_EQ(a["serial"], "SN-A");
              EXPECT_EQ(a["present"], true);
@@ -272,6 +282,8 @@ TEST(JsonCli, EveryCommandPrintsOneDocumentWithTheDocumentedMembers) {
              EXPECT_EQ(a["model"], "PM-800 RAID");
              EXPECT_EQ(a["firmware"], "FW-2.4.0");
              EXPECT_EQ(a["unit_byte"], 0x1a);
+             EXPECT_EQ(a["role"], "primary");
+             EXPECT_EQ(a["relay_failures"], 0);
              EXPECT_EQ(j["controllers"][1], (Json{{"number", 1},
                                                   {"serial", nullptr},
                                                   {"present", false},
@@ -280,7 +292,9 @@ TEST(JsonCli, EveryCommandPrintsOneDocumentWithTheDocumentedMembers) {
              EXPECT_EQ(j["controllers"][2], (Json{{"number", 2},
                                                   {"serial", "SN-C"},
                                                   {"present", true},
-                                                  {"description", "odd text"}}));
+                                                  {"description", "odd text"},
+                                                  {"role", "secondary 2"},
+                                                  {"relay_failures", 5}}));
          }},
         {{"clear-events", "SN-A"},
          {"ok", "serial", "number"},

@@ -84,7 +84,9 @@ TEST_F(CliJsonE2e, ControllersCarryTheFieldsOfTheirDescriptions) {
                           {"ident107", 2},
                           {"model", "PM-1600 RAID"},
                           {"firmware", "FW 3.7.1"},
-                          {"unit_byte", 0x10}},
+                          {"unit_byte", 0x10},
+                          {"role", "primary"},
+                          {"relay_failures", 0}},
                          {{"number", 1},
                           {"serial", kSn2},
                           {"present", true},
@@ -95,7 +97,9 @@ TEST_F(CliJsonE2e, ControllersCarryTheFieldsOfTheirDescriptions) {
                           {"ident107", 5},
                           {"model", "PM-800"},
                           {"firmware", "FW-2.4.0"},
-                          {"unit_byte", 0x1a}}}}}))
+                          {"unit_byte", 0x1a},
+                          {"role", "secondary 1"},
+                          {"relay_failures", 0}}}}}))
         << lines[0];
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/CtlrHealth.h"
 #include "controller/CtlrRescan.h"
 #include "controller/CtlrTestUtil.h"
 #include "events/EventRecord.h"
@@ -449,6 +450,33 @@ TEST_F(ConfigCtlr, DescriptionOfALiveControllerAfterItsRefresh) {
     }
     EXPECT_EQ(Cfg(18, {0, 3}),
               InfoReply(3, "Server:3@1SN0001@2LocalHost@3-1@42@5R1@6V2@71aGuiSrvEnd"));
+}
+
+// Code 0x41 answers from the table and the relay's counts: no controller is asked anything.
+TEST_F(ConfigCtlr, StatusTellsTheUnitsRoleAndItsFailedRelaysWithoutAskingIt) {
+    fc_.Add(0, 0, "SN-ST-A");
+    fc_.Add(0, 1, "SN-ST-B");
+    EXPECT_EQ(Cfg(3, {}), (Bytes{2, 2, 3, 0x50, 2}));
+    const size_t calls = fc_.device().CallCount();
+
+    EXPECT_EQ(Cfg(0x41, {0, 0}), (Bytes{2, 2, 0x41, 0x50, 0, 1, 0, 0}));
+    EXPECT_EQ(Cfg(0x41, {0, 1}), (Bytes{2, 2, 0x41, 0x50, 1, 1, 16, 0}));
+    for (uint8_t n : {uint8_t{2}, uint8_t{15}, uint8_t{255}})
+        EXPECT_EQ(Cfg(0x41, {0, n}), (Bytes{2, 2, 0x41, 0x50, n, 0, 0, 0})) << int(n);
+
+    // Failed relays in a row, for the serial the unit carries; a count kept for another serial
+    // at the same number is not this unit's.
+    const Bytes b = Sn16("SN-ST-B"), other = Sn16("SN-OTHER");
+    for (int i = 0; i < 3; ++i)
+        NoteInBandOutcome(1, b.data(), "SN-ST-B", SYSFAIL_INBAND_CMD_FAIL, 0);
+    NoteInBandOutcome(0, other.data(), "SN-OTHER", SYSFAIL_INBAND_CMD_FAIL, 0);
+    EXPECT_EQ(Cfg(0x41, {0, 1}), (Bytes{2, 2, 0x41, 0x50, 1, 1, 16, 3}));
+    EXPECT_EQ(Cfg(0x41, {0, 0}), (Bytes{2, 2, 0x41, 0x50, 0, 1, 0, 0}));
+    NoteInBandOutcome(1, b.data(), "SN-ST-B", SYS_SUCCESS, 0);
+    EXPECT_EQ(Cfg(0x41, {0, 1}), (Bytes{2, 2, 0x41, 0x50, 1, 1, 16, 0}));
+
+    EXPECT_EQ(fc_.device().CallCount(), calls);
+    EXPECT_EQ(Cfg(0x41, {}), (Bytes{2, 2, 0x41, 0x63}));  // no number: refused, nothing read
 }
 
 TEST_F(ConfigCtlr, LongestDescriptionIsBoundedByTheFieldsAndEndsInsideTheReply) {

@@ -207,6 +207,26 @@ struct ListedCtlr {
 
 enum class CtlrAsk { Listed, Gone, Failed };
 
+// A unit marker as a role: the primary unit, or secondary unit 1 to 3 behind it.
+std::string UnitRole(uint8_t mark) {
+    if (mark == 0) return "primary";
+    if (mark >= 16 && mark <= 18) return "secondary " + std::to_string(mark - 15);
+    return "unit marker " + std::to_string(mark);
+}
+
+// Adds the role and the failed relays (code 0x41) to a listed controller's JSON object; nothing
+// from an agent that does not know the code, or when the number emptied meanwhile.
+bool AddCtlrStatus(const CliContext& ctx, uint8_t no, CliJsonDoc* c) {
+    gui::Reply r;
+    if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_STATUS, {0, no}), &r)) return false;
+    if (gui::IsFailureReply(r.body, nullptr) || r.body.size() < CFG_CTRL_STATUS_REPLY_SIZE ||
+        r.body[CFG_OFF_STATUS] != SYS_SUCCESS || r.body[4] != no || r.body[5] != 1)
+        return true;
+    (*c)["role"] = UnitRole(r.body[6]);
+    (*c)["relay_failures"] = r.body[7];
+    return true;
+}
+
 // Asks the agent for number n: its serial (code 4), then its description (code 18).
 CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
     const uint8_t no = static_cast<uint8_t>(n);
@@ -243,6 +263,7 @@ CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
     out->json["description"] = raw;
     CtlrDescription d;
     if (ParseDescription(raw, &d)) AddDescriptionFields(d, &out->json);
+    if (ctx.json && !AddCtlrStatus(ctx, no, &out->json)) return CtlrAsk::Failed;
 
     const std::string text = Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
     if (ParseDescription(text, &d)) {
