@@ -238,6 +238,16 @@ void BoundedText(char (&out)[N], const char* field, size_t maxChars) {
     out[len] = '\0';
 }
 
+// The reply to a request about controller n (byte 4) as for an absent one: `size` bytes of
+// zeros after the head, n in byte 4. False when n can name no controller.
+bool StartCtlrReply(GuiConn& conn, uint32_t size, uint8_t* n) {
+    *n = conn.cReqBuf[CFG_OFF_BYTE4];
+    std::memset(conn.cRepBuf, 0, size);
+    ReplyHead(conn, size);
+    conn.cRepBuf[4] = *n;
+    return *n < MAX_CTLR_NUM;
+}
+
 // Code 18. The description is built from a copy of the entry taken after the refresh, with the
 // texts bounded as they stand in the entry's fields (19 characters of cCtrlSN, 16 of cIdent16
 // and of cIdent112), so the entry itself is not written. The channel is held from the state
@@ -245,11 +255,8 @@ void BoundedText(char (&out)[N], const char* field, size_t maxChars) {
 uint8_t GetCtlrInfoReq(GuiConn& conn) {
     if (!HasReqBytes(conn, CFGCODE_GET_CTRL_INFO, CFG_OFF_BYTE4 + 1))
         return SYSFAIL_CFG_REQ_LENGTH_ERR;
-    const uint8_t n = conn.cReqBuf[CFG_OFF_BYTE4];
-    std::memset(conn.cRepBuf, 0, CFG_CTRL_INFO_REPLY_SIZE);
-    ReplyHead(conn, CFG_CTRL_INFO_REPLY_SIZE);
-    conn.cRepBuf[4] = n;
-    if (n >= MAX_CTLR_NUM) return SYS_SUCCESS;
+    uint8_t n = 0;
+    if (!StartCtlrReply(conn, CFG_CTRL_INFO_REPLY_SIZE, &n)) return SYS_SUCCESS;
 
     CtlrChannelHold hold(n);
     if (SnapshotCtlrEntry(n).bState != CTLR_STATUS_ALIVE) return SYS_SUCCESS;
@@ -318,11 +325,8 @@ uint8_t SendTestMailReq(GuiConn& conn) {
 uint8_t GetCtlrStatusReq(GuiConn& conn) {
     if (!HasReqBytes(conn, CFGCODE_GET_CTRL_STATUS, CFG_OFF_BYTE4 + 1))
         return SYSFAIL_CFG_REQ_LENGTH_ERR;
-    const uint8_t n = conn.cReqBuf[CFG_OFF_BYTE4];
-    std::memset(conn.cRepBuf, 0, CFG_CTRL_STATUS_REPLY_SIZE);
-    ReplyHead(conn, CFG_CTRL_STATUS_REPLY_SIZE);
-    conn.cRepBuf[4] = n;
-    if (n >= MAX_CTLR_NUM) return SYS_SUCCESS;
+    uint8_t n = 0;
+    if (!StartCtlrReply(conn, CFG_CTRL_STATUS_REPLY_SIZE, &n)) return SYS_SUCCESS;
     const CtlrEntry e = SnapshotCtlrEntry(n);
     if (e.bState != CTLR_STATUS_ALIVE) return SYS_SUCCESS;
     conn.cRepBuf[5] = 1;
