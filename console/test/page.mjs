@@ -78,6 +78,20 @@ try {
         assert(rows === serials.length, `${rows} rows after the refreshes`);
     });
 
+    await check("a controller whose commands fail shows it in its state, and OK once one succeeds", async () => {
+        const stateOf = serial => page.$eval(`#ctl-rows tr[data-serial="${serial}"] [data-label="State"]`, td => td.innerText.trim());
+        const relay = () => { try { execFileSync(env("PM_CLI"), ["inband", serials[1], "a800"], { stdio: "ignore" }); return true; } catch (_) { return false; } };
+        sim("fault", "0", "return-code", "--unit", "1", "--match", "inband", "--count", "2");
+        assert(!relay() && !relay(), "the relays went through the fault");
+        await page.waitForFunction(s => /2 failed commands in a row/.test(document.querySelector(`#ctl-rows tr[data-serial="${s}"] [data-label="State"]`)?.innerText || ""),
+                                   { timeout: 5000 }, serials[1]);
+        assert(/^OK$/.test(await stateOf(serials[0])), `the other controller is ${await stateOf(serials[0])}`);
+        await shot("overview-failing");
+        assert(relay(), "the relay after the fault failed");
+        await page.waitForFunction(s => /^OK$/.test(document.querySelector(`#ctl-rows tr[data-serial="${s}"] [data-label="State"]`)?.innerText.trim() || ""),
+                                   { timeout: 5000 }, serials[1]);
+    });
+
     await check("an injected event appears on the events page within 3 s", async () => {
         await tab("events");
         await page.waitForSelector("#ev-serial option");
