@@ -25,8 +25,8 @@ const esc = s => String(s ?? "").replace(/[&<>"']/g, c => ({ "&": "&amp;", "<": 
 
 /* The client's error object from its standard error (one JSON object a line), or a stand-in
  * for a failure that never reached the client (not installed, not allowed). */
-function cliError(ex, stderr) {
-    const text = String(stderr ?? (ex && ex.message) ?? "");
+function cliError(ex) {
+    const text = String((ex && ex.message) ?? "");
     for (const line of text.split("\n").reverse()) {
         try {
             const doc = JSON.parse(line);
@@ -51,7 +51,7 @@ function cli(args, opts = {}) {
             }
         });
         proc.fail((ex, out) => {
-            const err = cliError(ex, ex && ex.message);
+            const err = cliError(ex);
             if (out) {
                 try { err.document = JSON.parse(out); } catch (_) { /* none */ }
             }
@@ -61,7 +61,7 @@ function cli(args, opts = {}) {
 }
 
 function run(args) {
-    return new Promise((resolve, reject) => {
+    return new Promise(resolve => {
         cockpit.spawn(args, { err: "out" })
                 .done(out => resolve({ ok: true, out }))
                 .fail((ex, out) => resolve({ ok: false, out: out || "", problem: ex && ex.problem, exit: ex && ex.exit_status }));
@@ -82,6 +82,9 @@ function showAlert(kind, title, message) {
         ${message ? `<div class="pf-v5-c-alert__description">${esc(message)}</div>` : ""}`;
     div.querySelector("button").addEventListener("click", () => item.remove());
     item.appendChild(div);
+    // One success note at a time: a stack of them would cover the controls under the toasts.
+    if (kind === "success")
+        for (const old of $("alerts").querySelectorAll("[data-kind=success]")) old.parentElement.remove();
     $("alerts").appendChild(item);
     if (kind === "success") setTimeout(() => item.remove(), 5000);
 }
@@ -113,7 +116,10 @@ function selectTab(name) {
     }
     for (const p of document.querySelectorAll(".pm-panel")) p.hidden = p.id !== `panel-${name}`;
     if (name === "overview") refreshOverview();
-    if (name === "events") refreshEvents();
+    if (name === "events") {
+        refreshOverview();  // the controller list
+        refreshEvents();
+    }
     if (name === "mail") loadMail();
     if (name === "agent") loadAgent();
 }
@@ -162,7 +168,7 @@ async function refreshOverview() {
             return;
         }
         const latest = await Promise.all(controllers.map(c =>
-            cli(["history", c.serial]).then(h => ({ ev: (h.events || [])[0] || null, count: h.count }),
+            cli(["history", c.serial]).then(h => ({ ev: (h.events || [])[0] || null }),
                                             err => ({ err }))));
         $("ctl-rows").innerHTML = controllers.map((c, i) => {
             const l = latest[i];
@@ -279,14 +285,15 @@ function clearHistory() {
 
 /* ---- Mail ------------------------------------------------------------------------------ */
 
-/* The agent's limits: no blanks or control characters; at most 127 characters for addresses
- * and items 1, 2 and 6, 63 for the user and the password. */
+/* The agent's limits: no blanks or control characters; at most 127 characters for the server
+ * and the sender (items 1 and 2), 63 for the user, the password and the note (items 3, 4, 6).
+ * The client checks them again, and its message is shown when it refuses. */
 const ITEMS = [
     { no: 1, key: "server", label: "SMTP server", max: 127, hint: "host or host:port" },
     { no: 2, key: "sender", label: "Sender", max: 127, hint: "agent@example.com", address: true },
     { no: 3, key: "user", label: "User", max: 63, hint: "empty: no log-in" },
     { no: 4, key: "password", label: "Password", max: 63, hint: "", secret: true },
-    { no: 6, key: "note", label: "Note", max: 127, hint: "stored only" },
+    { no: 6, key: "note", label: "Note", max: 63, hint: "stored only" },
 ];
 
 function checkText(text, max, address) {
@@ -452,11 +459,18 @@ async function loadAgent() {
     rows.push(["State", alive.ok
         ? `<span class="pm-sev-ok">${ICONS.ok} running</span> (${esc(alive.d.host)}:${esc(alive.d.port)})`
         : `<span class="pm-sev-critical">${ICONS.critical} not running</span> <div class="pm-detail">${esc(alive.err.error)}</div>`]);
-    const version = await run(["pellomar", "--version"]);
+    // The agent program: on the PATH, or where the package installs it (/usr/sbin is not on the
+    // PATH of every session).
+    let agent = "pellomar";
+    let version = await run([agent, "--version"]);
+    if (!version.ok && version.problem === "not-found") {
+        agent = "/usr/sbin/pellomar";
+        version = await run([agent, "--version"]);
+    }
     rows.push(["Version", version.ok ? esc(version.out.trim()) : "unknown (the agent program is not on this host's PATH)"]);
     const cliVersion = await run([CLI, "--version"]);
     rows.push(["Client", cliVersion.ok ? esc(cliVersion.out.trim()) : "unknown"]);
-    const check = await run(["pellomar", "--check-config"]);
+    const check = await run([agent, "--check-config"]);
     const settings = {};
     for (const line of check.out.split("\n")) {
         const m = /^([a-z_]+\.[a-z_]+)\s*=\s*(.*)$/.exec(line.trim());
@@ -498,9 +512,8 @@ function init() {
     overviewEmpty("Loading", "Asking the agent for its controllers…");
     $("ctl-rescan").addEventListener("click", () => { rescanWanted = true; refreshOverview(); });
     refreshOverview();
-    setInterval(() => { if (!document.hidden) refreshOverview(); }, OVERVIEW_MS);
+    setInterval(() => { if (!document.hidden && current === "overview") refreshOverview(); }, OVERVIEW_MS);
     setInterval(() => { if (!document.hidden && current === "events") refreshEvents(); }, EVENTS_MS);
-    cockpit.transport.wait(() => {});
 }
 
 document.addEventListener("DOMContentLoaded", init);

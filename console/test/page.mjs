@@ -15,6 +15,7 @@ const cli = (...args) => JSON.parse(execFileSync(env("PM_CLI"), ["--json", ...ar
 const sim = (...args) => execFileSync(env("PM_SIM"), ["ctl", "--dir", env("PM_SIM_DIR"), ...args], { encoding: "utf8" });
 
 let failures = 0;
+let page = null;  // the page under test, once the browser runs
 async function check(name, fn) {
     const t0 = Date.now();
     try {
@@ -23,6 +24,8 @@ async function check(name, fn) {
     } catch (e) {
         failures++;
         console.log(`FAIL  ${name}: ${e.message}`);
+        // What the page showed when the check failed, beside the other screenshots.
+        await page?.screenshot({ path: `${shots}/failed-${failures}.png`, fullPage: true }).catch(() => {});
     }
 }
 function assert(cond, msg) {
@@ -34,7 +37,7 @@ const browser = await puppeteer.launch({
     headless: true,
     args: ["--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run"],
 });
-const page = await browser.newPage();
+page = await browser.newPage();
 await page.setViewport({ width: 1280, height: 800 });
 const pageErrors = [];
 page.on("pageerror", e => pageErrors.push(e.message));
@@ -183,6 +186,17 @@ try {
         await tab("mail");
         await page.waitForFunction(() => document.querySelectorAll("#rcpt-rows tr").length === 12, { timeout: 5000 });
         const server = `smtp-${Date.now() % 100000}.example.test:2525`;
+        // A stored password stays when the form's password field is left empty.
+        cli("mail", "server", "set", "4", "s3cret");
+        await tab("mail");
+        await page.waitForFunction(() => /a password is stored/.test(document.querySelector("#srv-password-help")?.innerText || ""),
+                                   { timeout: 5000 });
+        // A note longer than the agent keeps is refused in the page.
+        await page.$eval("#srv-note", el => { el.value = ""; });
+        await page.type("#srv-note", "n".repeat(64));
+        assert(/at most 63/.test(await page.$eval("#srv-note-help", el => el.innerText)), "a 64-character note passes");
+        await page.$eval("#srv-note", el => { el.value = ""; });
+        await page.type("#srv-note", "n");
         // A value with a blank is refused in the page, and nothing reaches the agent.
         await page.$eval("#srv-server", el => { el.value = ""; });
         await page.type("#srv-server", "bad value");
@@ -198,7 +212,31 @@ try {
         const got = cli("mail", "server");
         assert(got.server === server, `the agent has server ${got.server}, not ${server}`);
         assert(got.sender === "raid-agent@example.test", `the agent has sender ${got.sender}`);
-        // A recipient the client refuses shows the client's own message.
+        assert(cli("mail", "server", "--show-password").password === "s3cret", "the empty password field changed the password");
+        // A recipient the client refuses (the page's own check lets it through) shows the client's
+        // own message, and nothing is stored.
+        await page.$eval("#rcpt-1", el => { el.value = "a(b)@example.test"; });
+        await page.click('[data-save="1"]');
+        await page.waitForFunction(() => [...document.querySelectorAll("#alerts .pf-v5-c-alert")]
+            .some(a => /Recipient 1 was not saved/.test(a.innerText)), { timeout: 5000 });
+        const refused = (await alerts()).find(a => /Recipient 1 was not saved/.test(a));
+        assert(/^danger: [\s\S]*a\(b\)@example\.test/.test(refused), `the alert lacks the client's message: ${refused}`);
+        assert(cli("mail", "list").slots[1].address === null, "the refused recipient was stored");
+        await page.$$eval("#alerts .pf-v5-c-alert[data-kind=danger] button", b => b.forEach(x => x.click()));
+        // Saved, then cleared with its button.
+        await page.$eval("#rcpt-1", el => { el.value = "ops@example.test"; });
+        await page.click('[data-save="1"]');
+        await page.waitForFunction(() => document.querySelector("#rcpt-1")?.dataset.stored === "ops@example.test", { timeout: 5000 });
+        await page.click('[data-clear="1"]');
+        await page.waitForFunction(() => !document.querySelector("#rcpt-1")?.dataset.stored, { timeout: 5000 });
+        assert(cli("mail", "list").slots[1].address === null, "the cleared recipient is still stored");
+        // The mail switch, both ways.
+        for (const want of [true, false]) {
+            await page.click("label[for=srv-enabled]");
+            await page.waitForFunction(w => [...document.querySelectorAll("#alerts .pf-v5-c-alert")]
+                .some(a => a.innerText.includes(w ? "Mail is on" : "Mail is off")), { timeout: 5000 }, want);
+            assert(cli("mail", "server").enabled === want, `the switch did not turn mail ${want ? "on" : "off"}`);
+        }
         await page.$eval("#rcpt-0", el => { el.value = "admin@example.test"; });
         await page.click('[data-save="0"]');
         await page.waitForFunction(() => document.querySelector("#rcpt-0")?.dataset.stored === "admin@example.test", { timeout: 5000 });
