@@ -2,6 +2,8 @@
 // that ends a program together with what it started.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -61,6 +63,38 @@ TEST(Subprocess, KillEndsTheWholeGroup) {
     EXPECT_FALSE(p.Running());
     const int grandchild = std::stoi(testing_support::ReadFile(pidFile));
     EXPECT_TRUE(testing_support::WaitFor([&] { return kill(grandchild, 0) != 0; }));
+}
+
+// With descriptors 0-2 closed in the agent its pipes get those numbers; the program's output
+// must still arrive, on standard output and error alike, and a failed exec still be told.
+TEST(Subprocess, WorksFromAProcessWhoseStandardStreamsAreClosed) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(0);
+        close(1);
+        close(2);
+        plat::Subprocess p;
+        const char* const argv[] = {"/bin/sh", "-c", "echo out; echo err >&2", nullptr};
+        std::vector<std::string> lines;
+        const bool ran = p.Start(argv, nullptr, nullptr) == plat::LAUNCH_OK &&
+                         p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); });
+        int code = -1;
+        const bool ended = p.Wait(10000, &code) && code == 0;
+        plat::Subprocess missing;
+        const char* const none[] = {"/nonexistent/program", nullptr};
+        const bool told = missing.Start(none, nullptr, nullptr) == plat::LAUNCH_FILE_NOT_FOUND;
+        _exit(!ran                                              ? 1
+              : lines != std::vector<std::string>{"out", "err"} ? 2
+              : !ended                                          ? 3
+              : !told                                           ? 4
+                                                                : 0);
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0)
+        << "1: not started, 2: output lost, 3: bad end, 4: exec error lost";
 }
 
 }  // namespace
