@@ -2,6 +2,7 @@
 // that ends a program together with what it started.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,36 @@ TEST(Subprocess, LinesExitCodeAndEnvironment) {
     int code = -1;
     EXPECT_TRUE(p.Wait(10000, &code));
     EXPECT_EQ(code, 3);
+}
+
+// A variable of the agent's own that extraEnv names is replaced, not handed over twice.
+TEST(Subprocess, ExtraEnvironmentReplacesAnInheritedVariable) {
+    ASSERT_EQ(setenv("PELLOMAR_SUBPROCESS_TEST", "inherited", 1), 0);
+    plat::Subprocess p;
+    const char* const argv[] = {"/bin/sh", "-c", "env | grep '^PELLOMAR_SUBPROCESS_TEST='",
+                                nullptr};
+    const char* const env[] = {"PELLOMAR_SUBPROCESS_TEST=replaced", nullptr};
+    const int started = p.Start(argv, env, nullptr);
+    unsetenv("PELLOMAR_SUBPROCESS_TEST");
+    ASSERT_EQ(started, plat::LAUNCH_OK);
+    std::vector<std::string> lines;
+    EXPECT_TRUE(p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"PELLOMAR_SUBPROCESS_TEST=replaced"}));
+}
+
+// A CR before the line end goes (one elsewhere stays); a line past 4096 bytes is cut there and
+// the next line comes whole.
+TEST(Subprocess, LineEndsAndOverlongLines) {
+    plat::Subprocess p;
+    const char* const argv[] = {
+        "/bin/sh", "-c",
+        "printf 'dos\\r\\nmid\\rdle\\n'; head -c 5000 /dev/zero | tr '\\0' x; echo; echo after",
+        nullptr};
+    ASSERT_EQ(p.Start(argv, nullptr, nullptr), plat::LAUNCH_OK);
+    std::vector<std::string> lines;
+    EXPECT_TRUE(p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); }));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"dos", "mid\rdle", std::string(4096, 'x'), "after"}));
 }
 
 TEST(Subprocess, AMissingProgramDoesNotRun) {
