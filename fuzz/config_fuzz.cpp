@@ -39,10 +39,7 @@ bool Documented(uint8_t s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // The test mail (code 0x40) reads no request byte beyond its code; it runs the mailer
-    // script and waits for it, which is no parser's business.
-    if (size > CFG_OFF_CODE && static_cast<int8_t>(data[CFG_OFF_CODE]) == CFGCODE_SEND_TEST_MAIL)
-        return 0;
+    if (fuzz::SendsTestMail(data, size)) return 0;
     fuzz::AgentFixture::Get().Reset();
 
     auto conn = fuzz::ReceivedRequest(data, size);

@@ -16,31 +16,23 @@
 // The R rounds of bare fetches run first, on this thread; then the R rounds of the polling rate,
 // once the polling thread (which never ends) is the only caller. Medians are reported. Needs no
 // agent and no port.
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "base/ServerLog.h"
 #include "common/BenchProcess.h"
+#include "common/EventBench.h"
 #include "controller/CtlrChannel.h"
-#include "controller/CtlrTable.h"
 #include "events/EventDefs.h"
 #include "events/EventPolling.h"
-#include "events/EventRecord.h"
+#include "protocol/DeviceCodes.h"
 #include "protocol/SysStatus.h"
 
 namespace fs = std::filesystem;
@@ -49,41 +41,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kCtlrs = 15;
+constexpr const char* kWhat = "EVENTS";  // the serials: BENCH-EVENTS-00 to -14
 
-std::string Serial(int n) {
-    char sn[CTLR_SN_SIZE];
-    std::snprintf(sn, sizeof sn, "BENCH-EVENTS-%02d", n);
-    return sn;
-}
-
-// Queues `count` events (LUN changes) in unit 0 of `port` through the simulator's control
-// command; false when it refused.
+// Queues `count` events (LUN changes) in unit 0 of `port`; false when the simulator refused.
 bool Inject(const std::string& bin, const std::string& dev, int port, uint32_t count) {
-    while (count > 0) {
-        const uint32_t n = std::min<uint32_t>(count, 100000);
-        const std::string cmd = bin + "/pellomar-sim ctl --dir '" + dev + "' inject-event " +
-                                std::to_string(port) + " 0 14000102 --count " + std::to_string(n) +
-                                " >/dev/null";
-        if (std::system(cmd.c_str()) != 0) return false;
-        count -= n;
-    }
-    return true;
+    return bench::InjectEvents(bin, dev, port, "14000102", count);
 }
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
-bool MailOff() {
-    return false;
-}
-void NoMail(uint8_t, const char*) {}
-const EventMailCalls kNoMail{&MailOff, &NoMail};
 
 }  // namespace
 
@@ -116,21 +79,7 @@ int main(int argc, char** argv) {
     if (mkdtemp(tmpl) == nullptr) return 1;
     const std::string root = tmpl, dev = root + "/dev", cwd = root + "/cwd";
     mkdir(cwd.c_str(), 0755);
-    {
-        std::string cfg =
-            "{\"max_pending_events\": 1048576, \"scenario\": {\"enabled\": false},"
-            " \"ports\": [";
-        for (int p = 0; p < kCtlrs; ++p)
-            cfg += std::string(p ? "," : "") + "{\"port\": " + std::to_string(p) +
-                   ", \"units\": [{\"unit\": 0, \"serial\": \"" + Serial(p) + "\"}]}";
-        cfg += "]}\n";
-        FILE* f = std::fopen((root + "/sim.json").c_str(), "w");
-        if (f == nullptr) return 1;
-        std::fputs(cfg.c_str(), f);
-        std::fclose(f);
-    }
-    pid_t sim = bench::Spawn({bin + "/pellomar-sim", "--dir", dev, "--config", root + "/sim.json"},
-                             "", root + "/sim.out", root + "/sim.err");
+    pid_t sim = bench::StartSim(bin, root, kWhat, kCtlrs);
     int rc = 1;
     do {
         if (!bench::WaitUntil([&] { return fs::exists(dev + "/sim.ctl"); }, 10, 1)) {
@@ -138,17 +87,7 @@ int main(int argc, char** argv) {
                          bin.c_str());
             break;
         }
-        SetServerDir(root.c_str());
-        if (chdir(cwd.c_str()) != 0) break;
-        SetEventMailCalls(&kNoMail);
-        for (int n = 0; n < kCtlrs; ++n) {
-            std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
-            CtlrEntry& e = GetCtlrEntry(static_cast<uint8_t>(n));
-            e.bState = CTLR_STATUS_ALIVE;
-            std::snprintf(e.cDevName, sizeof e.cDevName, "\\\\.\\Scsi%d: ", n);
-            std::snprintf(e.cCtrlSN, sizeof e.cCtrlSN, "%s", Serial(n).c_str());
-        }
-        InitEventQueues();
+        if (!bench::SetUpEventPath(root, cwd, kWhat, kCtlrs)) break;
 
         // The idle sweep.
         std::vector<double> ms;
@@ -158,8 +97,8 @@ int main(int argc, char** argv) {
             auto t1 = Clock::now();
             if (i >= 20) ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         }
-        const double p50 = Percentile(ms, 0.5), p90 = Percentile(ms, 0.9),
-                     p99 = Percentile(ms, 0.99);
+        const double p50 = bench::Percentile(ms, 0.5), p90 = bench::Percentile(ms, 0.9),
+                     p99 = bench::Percentile(ms, 0.99);
         std::printf(
             "idle sweep, %d live controllers, no pending event (%d sweeps): p50 %.3f ms, "
             "p90 %.3f ms, p99 %.3f ms, max %.3f ms\n",
@@ -188,32 +127,13 @@ int main(int argc, char** argv) {
         if (bare.size() != static_cast<size_t>(rounds)) break;
 
         // The polling rate: the polling thread drains port 0 into the files; each round waits
-        // for its events' lines. Every hex log line has the same length.
-        const std::string hexLog = cwd + "/event_bin_" + Serial(0);
-        const uintmax_t lineLen =
-            EVENT_BIN_PREFIX_LEN + Serial(0).size() + 1 + EVENT_HEX_DIGITS + 1;
-        auto recorded = [&] {
-            std::error_code ec;
-            const uintmax_t size = fs::file_size(hexLog, ec);
-            return ec ? uintmax_t{0} : size / lineLen;
-        };
+        // for its events' lines.
+        bench::PollingRounds polling(cwd, bench::Serial(kWhat, 0));
         std::vector<double> rates;
-        bool started = false;
         for (int r = 0; r < rounds; ++r) {
-            const uintmax_t before = recorded();
-            if (!Inject(bin, dev, 0, events)) break;
-            if (!started) {
-                std::thread(PollingCtlrEvent).detach();
-                started = true;
-            }
-            // The thread may be in its one-second pause: the clock starts with the first
-            // line of this round.
-            if (!bench::WaitUntil([&] { return recorded() > before; }, 10, 1)) break;
-            auto t0 = Clock::now();
-            const uintmax_t first = recorded();
-            if (!bench::WaitUntil([&] { return recorded() >= before + events; }, 600, 1)) break;
-            double s = std::chrono::duration<double>(Clock::now() - t0).count();
-            const double rate = static_cast<double>(before + events - first) / s;
+            bench::PollingRounds::Timed t;
+            if (!polling.Round([&] { return Inject(bin, dev, 0, events); }, events, &t)) break;
+            const double rate = t.events / t.seconds;
             rates.push_back(rate);
             std::printf("round %d: polling thread into the files: %.0f events/s\n", r + 1, rate);
         }
@@ -221,7 +141,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench_events: the polling thread did not record every event\n");
             break;
         }
-        const double rate = Median(rates), ceiling = Median(bare);
+        const double rate = bench::Percentile(rates, 0.5), ceiling = bench::Percentile(bare, 0.5);
         std::printf(
             "events drained from one controller through the polling thread into the files "
             "(mail off): %.0f events/s (median; goal >= 5000): %s\n"

@@ -6,9 +6,9 @@
 //     15 controllers in pellomar-sim, after --events events (default 10,000, a mix of classes and
 //     severities across the 15) have been injected through the simulator's control socket and
 //     counted by the agent (the sum of pellomar_events_total). Then --scrapes GETs of /metrics
-//     (default 1,000) from one libcurl handle that keeps its connection where the endpoint
-//     does: p50, p99 and max. Goal: p99 <= 2 ms. The same with gzip, as Prometheus asks, for
-//     comparison (the endpoint compresses the text at every scrape).
+//     (default 1,000) from one libcurl handle over one kept connection: p50, p99 and max. Goal: p99
+//     <= 2 ms. The same with gzip, as Prometheus asks, for comparison (the endpoint compresses the
+//     text at every scrape).
 // (b) The counting on the event path: the time per event of the real polling thread
 //     (PollingCtlrEvent, in-process, as bench_events runs it: fetch from pellomar-sim, queue,
 //     event files, mail off) beside the time of the counting it does per event (ClassifyEvent,
@@ -31,22 +31,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
-#include "base/ServerLog.h"
 #include "common/BenchProcess.h"
+#include "common/EventBench.h"
 #include "common/GuiClient.h"
 #include "controller/CtlrChannel.h"
 #include "controller/CtlrTable.h"
 #include "events/EventClass.h"
 #include "events/EventDefs.h"
 #include "events/EventPolling.h"
-#include "events/EventRecord.h"
 #include "platform/HostPaths.h"
 #include "platform/Socket.h"
 #include "protocol/DeviceCodes.h"
@@ -70,38 +66,11 @@ const char* const kNamed[] = {"disk-offline", "disk-online", "degraded", "rebuil
 constexpr const char* kLunHex = "14000102";
 constexpr int kKinds = static_cast<int>(std::size(kNamed)) + 1;
 
-std::string Serial(const char* what, int n) {
-    char sn[CTLR_SN_SIZE];
-    std::snprintf(sn, sizeof sn, "BENCH-%s-%02d", what, n);
-    return sn;
-}
-
-// pellomar-sim with one primary unit on each of ports 0 to ports - 1, no generated events.
-pid_t StartSim(const std::string& bin, const std::string& root, const char* what, int ports) {
-    std::string cfg =
-        "{\"max_pending_events\": 1048576, \"scenario\": {\"enabled\": false}, \"ports\": [";
-    for (int p = 0; p < ports; ++p)
-        cfg += std::string(p ? "," : "") + "{\"port\": " + std::to_string(p) +
-               ", \"units\": [{\"unit\": 0, \"serial\": \"" + Serial(what, p) + "\"}]}";
-    cfg += "]}\n";
-    FILE* f = std::fopen((root + "/sim.json").c_str(), "w");
-    if (f == nullptr) return -1;
-    std::fputs(cfg.c_str(), f);
-    std::fclose(f);
-    return bench::Spawn(
-        {bin + "/pellomar-sim", "--dir", root + "/dev", "--config", root + "/sim.json"}, "",
-        root + "/sim.out", root + "/sim.err");
-}
-
 // Queues `count` events of kind `kind` (an index into kNamed, or kKinds - 1 for the LUN
 // change) in unit 0 of `port`, through the simulator's control socket.
 bool Inject(const std::string& bin, const std::string& dev, int port, int kind, uint32_t count) {
-    if (count == 0) return true;
     const std::string what = kind < kKinds - 1 ? std::string("--name ") + kNamed[kind] : kLunHex;
-    const std::string cmd = bin + "/pellomar-sim ctl --dir '" + dev + "' inject-event " +
-                            std::to_string(port) + " 0 " + what + " --count " +
-                            std::to_string(count) + " >/dev/null";
-    return std::system(cmd.c_str()) == 0;
+    return bench::InjectEvents(bin, dev, port, what, count);
 }
 
 // `total` events spread evenly over `ports` controllers and every kind.
@@ -112,11 +81,6 @@ bool InjectMix(const std::string& bin, const std::string& dev, int ports, uint32
                     total / slots + (i < total % slots ? 1 : 0)))
             return false;
     return true;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
 size_t Collect(char* data, size_t size, size_t n, void* out) {
@@ -159,9 +123,6 @@ class Scraper {
         return true;
     }
     const std::string& error() const { return error_; }
-    // For a server that closes each connection after its answer: the client closes it too, so
-    // that no request is sent into a connection the server is closing.
-    void OpenEachTime() { curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, 1L); }
     const std::string& body() const { return body_; }
     long connects() const { return connects_; }
     size_t wireBytes() const { return wireBytes_; }
@@ -201,7 +162,6 @@ struct ScrapeFigures {
     double p50 = 0, p99 = 0, max = 0;
     long connects = 0;
     size_t wireBytes = 0;
-    bool kept = false;  // the endpoint kept the connection between two scrapes
     bool ok = false;
 };
 
@@ -210,15 +170,13 @@ ScrapeFigures Scrapes(const std::string& url, bool gzip, int count, double expec
                       std::chrono::seconds budget) {
     ScrapeFigures f;
     Scraper s(url, gzip);
-    // Does the endpoint keep the connection? Two scrapes on one handle tell.
-    for (int i = 0; i < 2; ++i)
-        if (!s.Get()) {
-            std::fprintf(stderr, "bench_metrics: scrape failed: %s\n", s.error().c_str());
-            return f;
-        }
-    f.kept = s.connects() == 1;
-    if (!f.kept) s.OpenEachTime();
-    const long probed = s.connects();
+    // The first scrape opens the connection that the others reuse: the endpoint keeps it
+    // (tests/e2e/metrics_e2e_test.cpp checks that it does).
+    if (!s.Get()) {
+        std::fprintf(stderr, "bench_metrics: scrape failed: %s\n", s.error().c_str());
+        return f;
+    }
+    const long opened = s.connects();
     std::vector<double> ms;
     const auto end = Clock::now() + budget;
     for (int i = 0; i < 20 + count && Clock::now() < end; ++i) {
@@ -241,10 +199,10 @@ ScrapeFigures Scrapes(const std::string& url, bool gzip, int count, double expec
                      static_cast<long long>(budget.count()));
         return f;
     }
-    f.p50 = Percentile(ms, 0.5);
-    f.p99 = Percentile(ms, 0.99);
+    f.p50 = bench::Percentile(ms, 0.5);
+    f.p99 = bench::Percentile(ms, 0.99);
     f.max = *std::max_element(ms.begin(), ms.end());
-    f.connects = s.connects() - probed;
+    f.connects = s.connects() - opened;
     f.wireBytes = s.wireBytes();
     f.ok = true;
     return f;
@@ -285,7 +243,7 @@ bool BenchScrape(const std::string& bin, int scrapes, uint32_t events, bool* met
         std::fclose(f);
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/metrics";
-    pid_t sim = StartSim(bin, root, "SCRAPE", kCtlrs);
+    pid_t sim = bench::StartSim(bin, root, "SCRAPE", kCtlrs);
     pid_t agent = -1;
     bool ok = false;
     do {
@@ -329,10 +287,6 @@ bool BenchScrape(const std::string& bin, int scrapes, uint32_t events, bool* met
             Scrapes(url, false, scrapes, c.events, std::chrono::seconds(120));
         const ScrapeFigures gzip = Scrapes(url, true, scrapes, c.events, std::chrono::seconds(120));
         if (!plain.ok || !gzip.ok) break;
-        if (!plain.kept)
-            std::printf(
-                "the endpoint closes the connection after each answer: every scrape below opens "
-                "a connection of its own\n");
         *met = plain.p99 <= kScrapeGoalMs;
         std::printf(
             "scrape of /metrics (%zu bytes), %d scrapes, %ld connection(s) opened: p50 %.3f ms, "
@@ -371,36 +325,20 @@ inline void CountEvent(uint8_t n, const CtlrEvent& event) {
     c.lastEvent[sev].store(now, std::memory_order_relaxed);
 }
 
-bool MailOff() {
-    return false;
-}
-void NoMail(uint8_t, const char*) {}
-const EventMailCalls kNoMail{&MailOff, &NoMail};
-
 // (b), in this process: false when a step failed.
 bool BenchCounting(const std::string& bin, uint32_t events, int rounds) {
     char tmpl[] = "/tmp/pellomar-bench-metrics-path-XXXXXX";
     if (mkdtemp(tmpl) == nullptr) return false;
     const std::string root = tmpl, dev = root + "/dev", cwd = root + "/cwd";
     mkdir(cwd.c_str(), 0755);
-    pid_t sim = StartSim(bin, root, "PATH", 1);
+    pid_t sim = bench::StartSim(bin, root, "PATH", 1);
     bool ok = false;
     do {
         if (!bench::WaitUntil([&] { return fs::exists(dev + "/sim.ctl"); }, 10, 1)) {
             std::fprintf(stderr, "bench_metrics: pellomar-sim did not start\n");
             break;
         }
-        SetServerDir(root.c_str());
-        if (chdir(cwd.c_str()) != 0) break;
-        SetEventMailCalls(&kNoMail);
-        {
-            std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
-            CtlrEntry& e = GetCtlrEntry(0);
-            e.bState = CTLR_STATUS_ALIVE;
-            std::snprintf(e.cDevName, sizeof e.cDevName, "\\\\.\\Scsi0: ");
-            std::snprintf(e.cCtrlSN, sizeof e.cCtrlSN, "%s", Serial("PATH", 0).c_str());
-        }
-        InitEventQueues();
+        if (!bench::SetUpEventPath(root, cwd, "PATH", 1)) break;
 
         // Real event records of every kind, fetched from the simulator on this thread before
         // the polling thread exists.
@@ -431,31 +369,13 @@ bool BenchCounting(const std::string& bin, uint32_t events, int rounds) {
         }
 
         // The event path: the polling thread drains port 0 into the files; each round waits for
-        // its events' lines (every hex log line has the same length).
-        const std::string hexLog = cwd + "/event_bin_" + Serial("PATH", 0);
-        const uintmax_t lineLen =
-            EVENT_BIN_PREFIX_LEN + Serial("PATH", 0).size() + 1 + EVENT_HEX_DIGITS + 1;
-        auto recorded = [&] {
-            std::error_code ec;
-            const uintmax_t size = fs::file_size(hexLog, ec);
-            return ec ? uintmax_t{0} : size / lineLen;
-        };
+        // its events' lines.
+        bench::PollingRounds polling(cwd, bench::Serial("PATH", 0));
         std::vector<double> pathNs;
-        bool started = false;
         for (int r = 0; r < rounds; ++r) {
-            const uintmax_t before = recorded();
-            if (!InjectMix(bin, dev, 1, events)) break;
-            if (!started) {
-                std::thread(PollingCtlrEvent).detach();
-                started = true;
-            }
-            // The thread may be in its one-second pause: the clock starts with the first line.
-            if (!bench::WaitUntil([&] { return recorded() > before; }, 10, 1)) break;
-            const auto t0 = Clock::now();
-            const uintmax_t first = recorded();
-            if (!bench::WaitUntil([&] { return recorded() >= before + events; }, 600, 1)) break;
-            const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count() /
-                              static_cast<double>(before + events - first);
+            bench::PollingRounds::Timed t;
+            if (!polling.Round([&] { return InjectMix(bin, dev, 1, events); }, events, &t)) break;
+            const double ns = t.seconds * 1e9 / t.events;
             pathNs.push_back(ns);
             std::printf(
                 "round %d: polling thread into the files: %.2f us per event; counting alone: "
@@ -466,7 +386,7 @@ bool BenchCounting(const std::string& bin, uint32_t events, int rounds) {
             std::fprintf(stderr, "bench_metrics: the polling thread did not record every event\n");
             break;
         }
-        const double path = Percentile(pathNs, 0.5), count = Percentile(countNs, 0.5);
+        const double path = bench::Percentile(pathNs, 0.5), count = bench::Percentile(countNs, 0.5);
         const double share = count / path;
         std::printf(
             "event path through the polling thread (mail off, %u mixed events a round): %.2f us "

@@ -38,7 +38,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +63,7 @@
 #include "protocol/ConfigCodes.h"
 #include "protocol/EventWire.h"
 #include "protocol/SysStatus.h"
+#include "sim/SimServer.h"
 
 namespace {
 
@@ -442,46 +442,13 @@ void EventReadLoop(Gate& gate, const Options& o) {
     });
 }
 
-// One request to the simulator's control socket; its reply line.
-std::string SimCtl(const std::string& dir, const std::string& json) {
-    const std::string path = dir + "/sim.ctl";
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    if (path.size() >= sizeof a.sun_path) return "path too long";
-    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return "socket failed";
-    timeval tv{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::string text;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        text = "connect failed";
-    } else {
-        std::string out = json + "\n";
-        if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size())) {
-            shutdown(fd, SHUT_WR);
-            char buf[4096];
-            for (;;) {
-                ssize_t n = recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                text.append(buf, static_cast<size_t>(n));
-            }
-        } else {
-            text = "send failed";
-        }
-    }
-    close(fd);
-    return text;
-}
-
+// One event injected through the simulator's control socket; its reply as JSON text.
 bool Inject(const Options& o, size_t ctlr, const char* name, int a, int b, std::string* reply) {
-    char json[256];
-    std::snprintf(json, sizeof json,
-                  "{\"cmd\":\"inject-event\",\"port\":%zu,\"unit\":0,\"name\":\"%s\",\"a\":%d,"
-                  "\"b\":%d}",
-                  ctlr, name, a, b);
-    *reply = SimCtl(o.simDir, json);
-    return reply->find("\"ok\":true") != std::string::npos;
+    const sim::json r = sim::ControlRequest(
+        o.simDir,
+        {{"cmd", "inject-event"}, {"port", ctlr}, {"unit", 0}, {"name", name}, {"a", a}, {"b", b}});
+    *reply = r.dump();
+    return r.value("ok", false);
 }
 
 void InjectLoop(Gate& gate, const Options& o) {

@@ -70,6 +70,7 @@ void SetMail() {
         SetMailSrvItem(i, kMailItems[i], std::strlen(kMailItems[i]));
 }
 
+// Runs after SetTable.
 void SetHistoryAndQueue() {
     EventBinList* list = GetEventBinList(0);
     if (GetEventBinCounts(0).lCount != std::size(kHistory)) {
@@ -77,14 +78,19 @@ void SetHistoryAndQueue() {
         for (const char* line : kHistory)
             AddEventBinLine(*list, nullptr, line, nullptr, false);
     }
-    if (CountFreeEventNodes(0) == EVENT_QUEUE_POOL_NODES) {
-        CtlrEvent e{};
-        e.bEventType = 3;
-        e.bParam[2] = 1;  // disk offline
-        EnqueueCtlrEvent(0, e);
-        e.bEventType = 4;  // boot
-        EnqueueCtlrEvent(0, e);
-    }
+    // Whatever the last run left queued goes (the table has made controller 0 alive, so every
+    // call takes one node back to the free list), and the two events are queued afresh.
+    CtlrEventRec rec{};
+    for (uint32_t i = 0;
+         i < EVENT_QUEUE_POOL_NODES && CountFreeEventNodes(0) < EVENT_QUEUE_POOL_NODES; ++i)
+        Remove_InBand_Event(0, rec);
+    FUZZ_CHECK(CountFreeEventNodes(0) == EVENT_QUEUE_POOL_NODES);
+    CtlrEvent e{};
+    e.bEventType = 3;
+    e.bParam[2] = 1;  // disk offline
+    FUZZ_CHECK(EnqueueCtlrEvent(0, e));
+    e.bEventType = 4;  // boot
+    FUZZ_CHECK(EnqueueCtlrEvent(0, e));
 }
 
 }  // namespace

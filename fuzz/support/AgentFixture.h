@@ -18,6 +18,7 @@
 #include <string>
 
 #include "guiserver/GuiConn.h"
+#include "protocol/ConfigCodes.h"
 #include "support/FuzzSupport.h"
 
 namespace fuzz {
@@ -44,6 +45,14 @@ class AgentFixture {
     AgentFixture();
     std::string dir_;
 };
+
+// True when the configuration handler, given this request body, would send the test mail (code
+// 0x40; the handler does not look at the type byte). It reads no request byte beyond its code;
+// it runs the mailer script and waits for it, which is no parser's business: the targets leave
+// such input out.
+inline bool SendsTestMail(const uint8_t* body, size_t size) {
+    return size > CFG_OFF_CODE && static_cast<int8_t>(body[CFG_OFF_CODE]) == CFGCODE_SEND_TEST_MAIL;
+}
 
 // A connection record holding `data` as one received request body, as the frame transfer
 // leaves it: the first GUI_INLINE_BUF_SIZE bytes in the buffer, and a body of that size or more

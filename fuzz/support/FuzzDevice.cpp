@@ -16,16 +16,15 @@
 
 #include "common/FdIo.h"
 #include "protocol/ByteOrder.h"
+#include "protocol/DeviceCodes.h"
 
 namespace fuzz {
 
 namespace {
 
-constexpr uint32_t kIoctlScsiMiniport = 0x0004D008;
-constexpr uint32_t kBlockSize = 524316;
-constexpr uint32_t kHeaderSize = 28;
-constexpr uint32_t kCodeInband = 0x9C402400;
-constexpr uint32_t kCodeEvent[4] = {0x9C40242C, 0x9C40246C, 0x9C402470, 0x9C402474};
+// The event codes of the primary unit and secondary units 1-3, by unit.
+constexpr uint32_t kCodeEvent[4] = {IOCTL_DTR_GET_INBAND_EVENT, IOCTL_DTR_GET_INBAND_EVENT_S1,
+                                    IOCTL_DTR_GET_INBAND_EVENT_S2, IOCTL_DTR_GET_INBAND_EVENT_S3};
 constexpr uint32_t kResultInvalid = 22;  // EINVAL
 constexpr uint32_t kResultNoUnit = 19;   // ENODEV
 constexpr uint32_t kResultIo = 5;        // EIO
@@ -37,7 +36,7 @@ void PutText(uint8_t* at, size_t max, const std::string& s) {
 }  // namespace
 
 FuzzDevice::FuzzDevice(const std::string& root)
-    : dir_(root + "/dev"), block_(new uint8_t[kBlockSize]()) {
+    : dir_(root + "/dev"), block_(new uint8_t[SRB_BUF_SIZE]()) {
     mkdir(dir_.c_str(), 0755);
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("pipe2");
@@ -134,8 +133,8 @@ void FuzzDevice::Serve(int fd, int port) {
     ++calls_;
     uint8_t head[8] = {};
     const uint32_t n = GetLe32(prefix + 8);
-    if (GetLe32(prefix) != kIoctlScsiMiniport || GetLe32(prefix + 4) != kBlockSize ||
-        n < kHeaderSize || n > kBlockSize) {
+    if (GetLe32(prefix) != IOCTL_SCSI_MINIPORT || GetLe32(prefix + 4) != SRB_BUF_SIZE ||
+        n < SRB_HEADER_SIZE || n > SRB_BUF_SIZE) {
         PutLe32(head, kResultInvalid);
         fdio::SendAll(fd, head, sizeof head);
         return;
@@ -143,10 +142,10 @@ void FuzzDevice::Serve(int fd, int port) {
     uint8_t* block = block_.get();
     if (!fdio::RecvAll(fd, block, n)) return;
     // The answer covers the request and the answer size the block's Length field asks for.
-    const uint32_t length = std::min(GetLe32(block + 24), kBlockSize - kHeaderSize);
-    const uint32_t n2 = std::max(n, kHeaderSize + length);
+    const uint32_t length = std::min(GetLe32(block + 24), SRB_BUF_SIZE - SRB_HEADER_SIZE);
+    const uint32_t n2 = std::max(n, SRB_HEADER_SIZE + length);
     std::memset(block + n, 0, n2 - n);
-    uint8_t* data = block + kHeaderSize;
+    uint8_t* data = block + SRB_HEADER_SIZE;
     const uint32_t code = GetLe32(block + 16);
 
     int unit = -1;
@@ -158,7 +157,7 @@ void FuzzDevice::Serve(int fd, int port) {
         }
     uint32_t result = 0;
     uint32_t returnCode = 0;
-    if (!isEvent && code != kCodeInband) {
+    if (!isEvent && code != IOCTL_DTR_INBAND_COMMAND) {
         result = kResultInvalid;
     } else {
         if (!isEvent) unit = (data[1] >> 5) & 3;

@@ -1,6 +1,6 @@
 // The agent's metrics scraped by a real Prometheus: every simulated controller's info series and
-// an injected event counted under its class and severity; promtool accepts the exposition, and
-// the text file carries the same text.
+// an injected event counted under its class and severity; promtool accepts the exposition, the
+// endpoint keeps a scraper's connection, and the text file carries the same text.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -51,6 +51,16 @@ TEST(AgentMetrics, PrometheusScrapesTheControllersAndTheirEvents) {
         },
         std::chrono::seconds(20)))
         << text;
+
+    // The endpoint keeps the connection between two scrapes: curl opens one for the first and
+    // reuses it for the second.
+    std::string connects, curlErr;
+    EXPECT_EQ(RunProgram({"/usr/bin/curl", "-fsS", "--max-time", "5", "-o", "/dev/null", "-o",
+                          "/dev/null", "-w", "%{num_connects}\n", url, url},
+                         &connects, &curlErr, std::chrono::seconds(10)),
+              0)
+        << curlErr;
+    EXPECT_EQ(connects, "1\n0\n");
 
     // promtool reads the exposition without a complaint.
     TempDir work;

@@ -2,6 +2,9 @@
 // that ends a program together with what it started.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -26,6 +29,36 @@ TEST(Subprocess, LinesExitCodeAndEnvironment) {
     int code = -1;
     EXPECT_TRUE(p.Wait(10000, &code));
     EXPECT_EQ(code, 3);
+}
+
+// A variable of the agent's own that extraEnv names is replaced, not handed over twice.
+TEST(Subprocess, ExtraEnvironmentReplacesAnInheritedVariable) {
+    ASSERT_EQ(setenv("PELLOMAR_SUBPROCESS_TEST", "inherited", 1), 0);
+    plat::Subprocess p;
+    const char* const argv[] = {"/bin/sh", "-c", "env | grep '^PELLOMAR_SUBPROCESS_TEST='",
+                                nullptr};
+    const char* const env[] = {"PELLOMAR_SUBPROCESS_TEST=replaced", nullptr};
+    const int started = p.Start(argv, env, nullptr);
+    unsetenv("PELLOMAR_SUBPROCESS_TEST");
+    ASSERT_EQ(started, plat::LAUNCH_OK);
+    std::vector<std::string> lines;
+    EXPECT_TRUE(p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"PELLOMAR_SUBPROCESS_TEST=replaced"}));
+}
+
+// A CR before the line end goes (one elsewhere stays); a line past 4096 bytes is cut there and
+// the next line comes whole.
+TEST(Subprocess, LineEndsAndOverlongLines) {
+    plat::Subprocess p;
+    const char* const argv[] = {
+        "/bin/sh", "-c",
+        "printf 'dos\\r\\nmid\\rdle\\n'; head -c 5000 /dev/zero | tr '\\0' x; echo; echo after",
+        nullptr};
+    ASSERT_EQ(p.Start(argv, nullptr, nullptr), plat::LAUNCH_OK);
+    std::vector<std::string> lines;
+    EXPECT_TRUE(p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); }));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"dos", "mid\rdle", std::string(4096, 'x'), "after"}));
 }
 
 TEST(Subprocess, AMissingProgramDoesNotRun) {
@@ -61,6 +94,38 @@ TEST(Subprocess, KillEndsTheWholeGroup) {
     EXPECT_FALSE(p.Running());
     const int grandchild = std::stoi(testing_support::ReadFile(pidFile));
     EXPECT_TRUE(testing_support::WaitFor([&] { return kill(grandchild, 0) != 0; }));
+}
+
+// With descriptors 0-2 closed in the agent its pipes get those numbers; the program's output
+// must still arrive, on standard output and error alike, and a failed exec still be told.
+TEST(Subprocess, WorksFromAProcessWhoseStandardStreamsAreClosed) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(0);
+        close(1);
+        close(2);
+        plat::Subprocess p;
+        const char* const argv[] = {"/bin/sh", "-c", "echo out; echo err >&2", nullptr};
+        std::vector<std::string> lines;
+        const bool ran = p.Start(argv, nullptr, nullptr) == plat::LAUNCH_OK &&
+                         p.ReadLines(10000, [&](const std::string& l) { lines.push_back(l); });
+        int code = -1;
+        const bool ended = p.Wait(10000, &code) && code == 0;
+        plat::Subprocess missing;
+        const char* const none[] = {"/nonexistent/program", nullptr};
+        const bool told = missing.Start(none, nullptr, nullptr) == plat::LAUNCH_FILE_NOT_FOUND;
+        _exit(!ran                                              ? 1
+              : lines != std::vector<std::string>{"out", "err"} ? 2
+              : !ended                                          ? 3
+              : !told                                           ? 4
+                                                                : 0);
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0)
+        << "1: not started, 2: output lost, 3: bad end, 4: exec error lost";
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 
 #include "common/GuiClient.h"
 #include "platform/Socket.h"
+#ifndef _WIN32
+#include "platform/posix/DesktopModule.h"
+#endif
 
 namespace testing_support {
 
@@ -107,9 +110,11 @@ std::string BinPath(const std::string& name);
 std::string SourcePath(const std::string& relative);
 std::string BuildPath(const std::string& relative);
 
+#ifndef _WIN32
 // The agent's desktop module (POSIX), built beside the programs: an agent shows its desktop only
 // with the module beside it (give it to AgentProcess::Start as a companion).
-constexpr const char* DESKTOP_MODULE = "libpellomar-desktop.so";
+constexpr const char* DESKTOP_MODULE = plat::deskmod::DESKTOP_MODULE_FILE;
+#endif
 
 // Machine-wide lock for tests that run a real agent: the agent listens on the fixed port 8922
 // and holds a machine-wide single-instance lock, so only one such test may run at a time on the

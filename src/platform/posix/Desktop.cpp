@@ -59,11 +59,6 @@ void HeadlessMessageBox(const char* caption, const char* text) {
     std::fflush(stderr);
 }
 
-bool EnvSet(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr && v[0] != '\0';
-}
-
 void SayHeadless(const std::string& why) {
     std::lock_guard<std::mutex> lock(g_stderrLock);
     std::fprintf(stderr, "pellomar: %s, running headless\n", why.c_str());
@@ -72,7 +67,7 @@ void SayHeadless(const std::string& why) {
 
 // The desktop module is loaded only when there may be a display to show it on.
 bool Connect() {
-    if (!EnvSet("DISPLAY") && !EnvSet("WAYLAND_DISPLAY")) {
+    if (!deskmod::EnvSet("DISPLAY") && !deskmod::EnvSet("WAYLAND_DISPLAY")) {
         SayHeadless("no display");
         return false;
     }

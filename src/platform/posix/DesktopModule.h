@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "platform/Desktop.h"
@@ -42,6 +43,13 @@ struct DesktopModuleApi {
 
 // The module's entry: its table, or nullptr when it was built for another ABI than `abi`.
 using DesktopModuleEntry = const DesktopModuleApi* (*)(uint32_t abi);
+
+// Whether the environment variable `name` is set to something (both sides look for a display
+// by DISPLAY and WAYLAND_DISPLAY).
+inline bool EnvSet(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && v[0] != '\0';
+}
 
 // Loads the module and checks its table: first DESKTOP_MODULE_FILE beside the executable, then in
 // `installDir`. Returns the table, or nullptr with one line in *why (e.g. "desktop module

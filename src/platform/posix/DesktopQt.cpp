@@ -84,11 +84,6 @@ std::atomic<int> g_quitCode{0};
 
 // --- Reaching the display -----------------------------------------------------------------------
 
-bool EnvSet(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr && v[0] != '\0';
-}
-
 // A display that takes longer than this to answer (a remote one out of reach) counts as none:
 // start-up must not wait for the network.
 constexpr auto DISPLAY_PROBE_TIMEOUT = std::chrono::seconds(5);
@@ -114,7 +109,7 @@ void ProbeX11(void* arg) {
 }
 
 bool X11Reachable() {
-    if (!EnvSet("DISPLAY")) return false;
+    if (!deskmod::EnvSet("DISPLAY")) return false;
     auto probe = std::make_shared<DisplayProbe>();
     auto* arg = new std::shared_ptr<DisplayProbe>(probe);
     if (!StartDetachedThread(&ProbeX11, arg)) {
@@ -127,10 +122,10 @@ bool X11Reachable() {
 }
 
 bool WaylandReachable() {
-    if (!EnvSet("WAYLAND_DISPLAY")) return false;
+    if (!deskmod::EnvSet("WAYLAND_DISPLAY")) return false;
     std::string path = std::getenv("WAYLAND_DISPLAY");
     if (path[0] != '/') {
-        if (!EnvSet("XDG_RUNTIME_DIR")) return false;
+        if (!deskmod::EnvSet("XDG_RUNTIME_DIR")) return false;
         path = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + path;
     }
     sockaddr_un a{};

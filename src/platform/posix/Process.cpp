@@ -20,31 +20,6 @@ namespace plat {
 
 namespace {
 
-// Closes every descriptor from 3 up except `keep`. close_range does it in one call; where the
-// kernel lacks it, the loop goes up to the limit read before forking (only async-signal-safe
-// calls run between fork and exec).
-void CloseOtherFds(int keep, int maxFd) {
-    bool done = false;
-    if (keep >= 3) {
-        done = (keep == 3 || close_range(3, static_cast<unsigned>(keep - 1), 0) == 0) &&
-               close_range(static_cast<unsigned>(keep + 1), ~0u, 0) == 0;
-    }
-    if (done) return;
-    for (int fd = 3; fd < maxFd; ++fd)
-        if (fd != keep) close(fd);
-}
-
-// A pipe end that got a standard descriptor number (an agent started with closed streams) would
-// be overwritten by the /dev/null streams: move it to 3 or above. Returns false when it cannot.
-bool MoveAboveStdFds(int* fd) {
-    if (*fd > 2) return true;
-    int moved = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
-    if (moved < 0) return false;
-    close(*fd);
-    *fd = moved;
-    return true;
-}
-
 [[noreturn]] void RunGrandchild(const char* const argv[], int pipeFd, int maxFd) {
     if (setsid() < 0) child_exec::Fail(pipeFd, errno);
     child_exec::ResetSignals();
@@ -53,7 +28,7 @@ bool MoveAboveStdFds(int* fd) {
     for (int fd = 0; fd <= 2; ++fd)
         if (nul != fd && dup2(nul, fd) < 0) child_exec::Fail(pipeFd, errno);
     if (nul > 2) close(nul);
-    CloseOtherFds(pipeFd, maxFd);
+    child_exec::CloseOtherFds(pipeFd, maxFd);
     execv(argv[0], const_cast<char* const*>(argv));
     child_exec::Fail(pipeFd, errno);
 }
@@ -62,11 +37,10 @@ bool MoveAboveStdFds(int* fd) {
 
 int LaunchDetached(const char* const argv[]) {
     if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0') return LAUNCH_FILE_NOT_FOUND;
-    long openMax = sysconf(_SC_OPEN_MAX);
-    int maxFd = (openMax < 0 || openMax > 65536) ? 65536 : static_cast<int>(openMax);
+    const int maxFd = child_exec::OpenFdLimit();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) < 0) return LAUNCH_FAILED;
-    if (!MoveAboveStdFds(&fds[0]) || !MoveAboveStdFds(&fds[1])) {
+    if (!child_exec::MoveAboveStdFds(&fds[0]) || !child_exec::MoveAboveStdFds(&fds[1])) {
         close(fds[0]);
         close(fds[1]);
         return LAUNCH_FAILED;
@@ -96,15 +70,10 @@ int LaunchDetached(const char* const argv[]) {
     bool childOk = r < 0 ? errno == ECHILD  // SIGCHLD ignored: the kernel reaped it
                          : WIFEXITED(status) && WEXITSTATUS(status) == 0;
     // The grandchild's write end closes at exec (close-on-exec) or at its exit.
-    int e = 0;
-    ssize_t n;
-    do {
-        n = read(fds[0], &e, sizeof e);
-    } while (n < 0 && errno == EINTR);
+    const int e = child_exec::ReadExecError(fds[0]);
     close(fds[0]);
-    if (n == static_cast<ssize_t>(sizeof e)) return child_exec::ResultFromErrno(e);
-    if (n != 0 || !childOk) return LAUNCH_FAILED;
-    return LAUNCH_OK;
+    if (e != 0) return child_exec::ResultFromErrno(e);
+    return childOk ? LAUNCH_OK : LAUNCH_FAILED;
 }
 
 }  // namespace plat

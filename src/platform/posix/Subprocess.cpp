@@ -58,6 +58,8 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
         env.push_back(*x);
     env.push_back(nullptr);
 
+    const int maxFd = child_exec::OpenFdLimit();
+
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) < 0) return fail(LAUNCH_FAILED, "pipe", errno);
     if (pipe2(err, O_CLOEXEC) < 0) {
@@ -65,6 +67,14 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
         close(out[0]);
         close(out[1]);
         return fail(LAUNCH_FAILED, "pipe", e);
+    }
+    for (int* fd : {&out[0], &out[1], &err[0], &err[1]}) {
+        if (!child_exec::MoveAboveStdFds(fd)) {
+            const int e = errno;
+            for (int end : {out[0], out[1], err[0], err[1]})
+                close(end);
+            return fail(LAUNCH_FAILED, "pipe", e);
+        }
     }
     const pid_t pid = fork();
     if (pid < 0) {
@@ -80,24 +90,20 @@ int Subprocess::Start(const char* const argv[], const char* const extraEnv[], st
         if (nul < 0 || dup2(nul, 0) < 0 || dup2(out[1], 1) < 0 || dup2(out[1], 2) < 0)
             child_exec::Fail(err[1], errno);
         // Nothing else of the agent's stays open in the program.
-        const int keep = err[1];
-        if (keep > 3) close_range(3, static_cast<unsigned>(keep - 1), 0);
-        close_range(static_cast<unsigned>(keep + 1), ~0u, 0);
+        child_exec::CloseOtherFds(err[1], maxFd);
         execve(argv[0], const_cast<char* const*>(argv), const_cast<char* const*>(env.data()));
         child_exec::Fail(err[1], errno);
     }
     close(out[1]);
     close(err[1]);
-    int e = 0;
-    ssize_t n;
-    do {
-        n = read(err[0], &e, sizeof e);
-    } while (n < 0 && errno == EINTR);
+    const int e = child_exec::ReadExecError(err[0]);
     close(err[0]);
     pid_ = pid;
     reaped_ = false;
-    if (n == static_cast<ssize_t>(sizeof e)) {
-        // exec failed: the child has exited already.
+    if (e != 0) {
+        // exec failed: the child has exited already (or is made to, when the pipe said nothing
+        // readable).
+        kill(pid, SIGKILL);
         int st = 0;
         waitpid(pid, &st, 0);
         reaped_ = true;

@@ -11,9 +11,8 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(PELLOMAR_XCB REQUIRED IMPORTED_TARGET xcb)
 
 # libpellomar-desktop.so, beside the executables in bin/; an installed agent looks for it in
-# PELLOMAR_MODULE_DIR when it is not beside the executable.
-set(PELLOMAR_MODULE_DIR "${CMAKE_INSTALL_FULL_LIBDIR}/pellomar" CACHE PATH
-    "Where an installed agent finds its desktop module")
+# PELLOMAR_MODULE_DIR when it is not beside the executable. Building the agent builds the module
+# too (src/CMakeLists.txt); the other programs linking the platform layer do not wait for it.
 add_library(pellomar_desktop MODULE ${CMAKE_CURRENT_LIST_DIR}/DesktopQt.cpp
             ${CMAKE_CURRENT_LIST_DIR}/../Threads.cpp)
 set_target_properties(pellomar_desktop PROPERTIES
@@ -24,10 +23,8 @@ set_target_properties(pellomar_desktop PROPERTIES
 target_link_libraries(pellomar_desktop PRIVATE pellomar_protocol Qt6::Widgets
                       PkgConfig::PELLOMAR_XCB Threads::Threads pellomar_warnings)
 target_link_options(pellomar_desktop PRIVATE -Wl,--no-undefined)
-
-# Building the agent builds its desktop module too.
-add_dependencies(pellomar_platform pellomar_desktop)
 endif()
+# Desktop.cpp needs it in every build, the fuzz build too.
 set(PELLOMAR_MODULE_DIR "${CMAKE_INSTALL_FULL_LIBDIR}/pellomar" CACHE PATH
     "Where an installed agent finds its desktop module")
 target_compile_definitions(pellomar_platform PRIVATE
