@@ -1,7 +1,9 @@
 #include "base/Settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #define TOML_EXCEPTIONS 0
@@ -110,6 +112,11 @@ bool IsAbsoluteFolder(const std::string& p) {
            ((p[1] == ':' && (p[2] == '\\' || p[2] == '/')) || (p[0] == '\\' && p[1] == '\\'));
 }
 
+// An absolute file name: an absolute folder's form that does not end in '/'.
+bool IsAbsoluteFile(const std::string& p) {
+    return IsAbsoluteFolder(p) && p.back() != '/';
+}
+
 void ReadPaths(AgentSettings& s, const toml::table& paths) {
     PathSettings ps;
     bool ok = true;
@@ -169,7 +176,7 @@ void ReadMetrics(AgentSettings& s, const toml::table& metrics) {
                 m.listen = v->get();
             }
         } else if (key == "textfile") {
-            if (v == nullptr || !IsAbsoluteFolder(v->get()) || v->get().back() == '/') {
+            if (v == nullptr || !IsAbsoluteFile(v->get())) {
                 AddFault(s, node.source(), "metrics.textfile must be an absolute file name");
                 ok = false;
             } else {
@@ -182,6 +189,10 @@ void ReadMetrics(AgentSettings& s, const toml::table& metrics) {
     }
     if (ok) s.metrics = m;
 }
+
+// mail.repeat's values, in the order of MailRepeat.
+constexpr const char* kRepeatNames[] = {"always", "once", "daily", "diminishing"};
+static_assert(std::size(kRepeatNames) == static_cast<size_t>(MailRepeat::Diminishing) + 1);
 
 // A subject: one line of at most 120 characters; {host} and {serial} are the only fields.
 bool IsSubject(const std::string& t) {
@@ -219,14 +230,9 @@ void ReadMail(AgentSettings& s, const toml::table& mail) {
                 m.recovery = b->get();
         } else if (key == "repeat") {
             const std::string v = str != nullptr ? str->get() : "";
-            if (v == "always")
-                m.repeat = MailRepeat::Always;
-            else if (v == "once")
-                m.repeat = MailRepeat::Once;
-            else if (v == "daily")
-                m.repeat = MailRepeat::Daily;
-            else if (v == "diminishing")
-                m.repeat = MailRepeat::Diminishing;
+            const auto named = std::find(std::begin(kRepeatNames), std::end(kRepeatNames), v);
+            if (named != std::end(kRepeatNames))
+                m.repeat = static_cast<MailRepeat>(named - std::begin(kRepeatNames));
             else
                 fault(node,
                       "mail.repeat must be \"always\", \"once\", \"daily\" or \"diminishing\"");
@@ -237,7 +243,7 @@ void ReadMail(AgentSettings& s, const toml::table& mail) {
             else
                 m.tls = v;
         } else if (key == "ca_file") {
-            if (str == nullptr || !IsAbsoluteFolder(str->get()))
+            if (str == nullptr || !IsAbsoluteFile(str->get()))
                 fault(node, "mail.ca_file must be an absolute file name");
             else
                 m.caFile = str->get();
@@ -256,8 +262,8 @@ void ReadHook(AgentSettings& s, const toml::table& hook) {
         const std::string key(k.str());
         const auto* str = node.as_string();
         if (key == "program") {
-            if (str == nullptr || str->get().empty() || str->get()[0] != '/' ||
-                !IsAbsoluteFolder(str->get())) {
+            // Only POSIX systems run a hook.
+            if (str == nullptr || !IsAbsoluteFile(str->get()) || str->get()[0] != '/') {
                 AddFault(s, node.source(), "hook.program must be an absolute file name");
                 ok = false;
             } else {
@@ -477,13 +483,12 @@ std::string DescribeAgentSettings(const AgentSettings& s) {
     out += "metrics.textfile = " +
            (s.metrics.textfile.empty() ? std::string("(off)") : "\"" + s.metrics.textfile + "\"") +
            "\n";
-    static const char* const kRepeat[] = {"always", "once", "daily", "diminishing"};
     out += "mail.subject = " +
            (s.mail.subject.empty() ? std::string("(the system's own)")
                                    : "\"" + s.mail.subject + "\"") +
            "\n";
     out += std::string("mail.recovery = ") + (s.mail.recovery ? "true" : "false") + "\n";
-    out += std::string("mail.repeat = \"") + kRepeat[static_cast<int>(s.mail.repeat)] + "\"\n";
+    out += std::string("mail.repeat = \"") + kRepeatNames[static_cast<int>(s.mail.repeat)] + "\"\n";
     out += "mail.tls = \"" + s.mail.tls + "\"\n";
     out += "mail.ca_file = " +
            (s.mail.caFile.empty() ? std::string("(the system's store)")

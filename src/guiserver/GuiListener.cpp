@@ -79,11 +79,6 @@ const char* RefusalText(GuiRefusal reason) {
     return "refused";
 }
 
-// Counted before the connection is closed, logged after.
-void CountRefusal(GuiRefusal reason) {
-    g_refusedTotal[static_cast<int>(reason)].fetch_add(1);
-}
-
 void NoteRefusal(uint32_t peer, GuiRefusal reason) {
     const Clock::time_point now = Clock::now();
     uint32_t count = 0;
@@ -107,6 +102,15 @@ void NoteRefusal(uint32_t peer, GuiRefusal reason) {
     plat::SockAddrText(peer, text, sizeof text);
     SrvLog("ThreadBuildGuiServer : connection from %s refused, %s (%u since the last report).\n",
            text, RefusalText(reason), count);
+}
+
+// Refuses a connection the listener accepted: counted before it is closed and its slot given
+// back, logged after.
+void RefuseConn(plat::SockFd sock, uint32_t peer, GuiRefusal reason) {
+    g_refusedTotal[static_cast<int>(reason)].fetch_add(1);
+    plat::SockClose(sock);
+    ConnSlots().release();
+    NoteRefusal(peer, reason);
 }
 
 // What a connection thread is started with.
@@ -211,18 +215,12 @@ void GuiServerListen(uint16_t port, std::atomic<uint16_t>* boundPort) {
         // Addresses the settings refuse are closed here, before a thread is started.
         const auto settings = CurrentSettings();
         if (!settings->Allows(peer)) {
-            CountRefusal(GuiRefusal::NotAllowed);
-            plat::SockClose(sock);
-            ConnSlots().release();
-            NoteRefusal(peer, GuiRefusal::NotAllowed);
+            RefuseConn(sock, peer, GuiRefusal::NotAllowed);
             continue;
         }
         const bool perSource = settings->maxPerSource != 0;
         if (perSource && !TakeSourceSlot(peer, settings->maxPerSource)) {
-            CountRefusal(GuiRefusal::PerSource);
-            plat::SockClose(sock);
-            ConnSlots().release();
-            NoteRefusal(peer, GuiRefusal::PerSource);
+            RefuseConn(sock, peer, GuiRefusal::PerSource);
             continue;
         }
         if (settings->idleTimeoutS != 0 || settings->sendTimeoutS != 0)

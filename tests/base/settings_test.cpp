@@ -66,6 +66,33 @@ TEST(Settings, PathsAreAbsoluteFoldersWithoutTrailingSeparator) {
     EXPECT_EQ(s.paths.programDir, "/");
 }
 
+// The file names of [metrics], [mail] and [hook], and each way of repeating mail.
+TEST(Settings, FileNamesAndTheRepeatOfMailAreRead) {
+    const AgentSettings s = Parse(
+        "[metrics]\ntextfile = \"/var/lib/node/pellomar.prom\"\n"
+        "[mail]\nca_file = \"/etc/pellomar/ca.pem\"\n"
+        "[hook]\nprogram = \"/usr/local/bin/chat-hook\"\n");
+    ASSERT_TRUE(s.Ok()) << s.faults[0];
+    EXPECT_EQ(s.metrics.textfile, "/var/lib/node/pellomar.prom");
+    EXPECT_EQ(s.mail.caFile, "/etc/pellomar/ca.pem");
+    EXPECT_EQ(s.hook.program, "/usr/local/bin/chat-hook");
+    const struct {
+        const char* name;
+        MailRepeat repeat;
+    } repeats[] = {{"always", MailRepeat::Always},
+                   {"once", MailRepeat::Once},
+                   {"daily", MailRepeat::Daily},
+                   {"diminishing", MailRepeat::Diminishing}};
+    for (const auto& r : repeats) {
+        const AgentSettings m = Parse(std::string("[mail]\nrepeat = \"") + r.name + "\"\n");
+        ASSERT_TRUE(m.Ok()) << m.faults[0];
+        EXPECT_EQ(m.mail.repeat, r.repeat) << r.name;
+        EXPECT_NE(DescribeAgentSettings(m).find(std::string("mail.repeat = \"") + r.name + "\""),
+                  std::string::npos)
+            << r.name;
+    }
+}
+
 TEST(Settings, AnEmptyAllowListLetsNobodyIn) {
     const AgentSettings s = Parse("[gui]\nallow = []\n");
     ASSERT_TRUE(s.Ok());
@@ -96,6 +123,19 @@ TEST(Settings, AFaultIsReportedWithItsPlaceAndLimitsThePortToLoopback) {
         {"[gui]\nlisten = \"127.0.0.1\"\nlisten = \"127.0.0.2\"\n", ":3:", ""},
         {"[paths]\nstate_dir = \"var/lib\"\n", ":2:", "paths.state_dir must be an absolute folder"},
         {"[paths]\nlogdir = \"/var/log\"\n", ":2:", "unknown key paths.logdir"},
+        // A file name is absolute and does not end in '/'; a hook program is a POSIX path.
+        {"[metrics]\ntextfile = \"/var/lib/node/\"\n",
+         ":2:", "metrics.textfile must be an absolute file name"},
+        {"[mail]\nca_file = \"ca.pem\"\n", ":2:", "mail.ca_file must be an absolute file name"},
+        {"[mail]\nca_file = \"/etc/ssl/certs/\"\n",
+         ":2:", "mail.ca_file must be an absolute file name"},
+        {"[hook]\nprogram = \"\"\n", ":2:", "hook.program must be an absolute file name"},
+        {"[hook]\nprogram = \"bin/hook\"\n", ":2:", "hook.program must be an absolute file name"},
+        {"[hook]\nprogram = \"/usr/local/bin/\"\n",
+         ":2:", "hook.program must be an absolute file name"},
+        {"[hook]\nprogram = \"C:\\\\hook.exe\"\n",
+         ":2:", "hook.program must be an absolute file name"},
+        {"[mail]\nrepeat = \"weekly\"\n", ":2:", "mail.repeat must be \"always\""},
         // A table header without a key is a fault like any other, also where assertions are on.
         {"[\n", ":1:", "expected bare key"},
         {"[gui]\n[#\n", ":2:", "expected bare key"},

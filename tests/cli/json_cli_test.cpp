@@ -372,6 +372,72 @@ TEST(JsonCli, EveryCommandPrintsOneDocumentWithTheDocumentedMembers) {
     }
 }
 
+// Code 18 makes the agent identify the controller again, so the listing asks it once per listed
+// controller; without the rescan, code 0x41 (answered from the agent's table) tells which numbers
+// are held. An agent that refuses code 0x41 is asked it once: the listing is the same, without
+// the role and the failed relays.
+TEST(JsonCli, ControllersAskEachDescriptionOnceAndDoWithoutCode0x41) {
+    // Agent's controllers, and nothing held from number 3 on.
+    auto agentOf = [](bool knows0x41) {
+        return [knows0x41](const Bytes& r) -> Bytes {
+            const bool held = r.size() > 4 && r[1] == 2 && (r[2] == 0x41 || r[2] == 18);
+            if (held && r[2] == 0x41 && !knows0x41) return {2, 2, 0x41, 0x60};
+            if (held && r[4] >= 3) {
+                Bytes b = {2, 2, r[2], 0x50, r[4], 0};
+                b.resize(r[2] == 18 ? 112 : 8, 0);
+                return b;
+            }
+            return Agent(r);
+        };
+    };
+    const struct Case {
+        bool knows0x41;
+        std::vector<std::string> args;
+        size_t objects, code18, code41;
+    } cases[] = {
+        {true, {"controllers", "--no-rescan"}, 2, 2, 4},
+        {false, {"controllers", "--no-rescan"}, 2, 6, 1},
+        {true, {"controllers"}, 3, 2, 3},
+        {false, {"controllers"}, 3, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + (c.knows0x41 ? " 0x41" : " no 0x41"));
+        CannedAgent agent(agentOf(c.knows0x41));
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const CliRun r = Cli(agent.port(), args);
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+        const Json j = OneDocument(r.out);
+        ASSERT_EQ(j["controllers"].size(), c.objects) << r.out;
+        std::vector<std::string> serials;
+        for (const Json& ctlr : j["controllers"]) {
+            if (!ctlr["present"].get<bool>()) continue;
+            serials.push_back(ctlr["serial"]);
+            EXPECT_EQ(ctlr.contains("role"), c.knows0x41) << ctlr;
+            EXPECT_EQ(ctlr.contains("relay_failures"), c.knows0x41) << ctlr;
+        }
+        EXPECT_EQ(serials, (std::vector<std::string>{"SN-A", "SN-C"}));
+        if (c.knows0x41) {
+            EXPECT_EQ(j["controllers"][0]["role"], "primary");
+        }
+        size_t code18 = 0, code41 = 0;
+        for (const Bytes& req : agent.Requests()) {
+            code18 += req[1] == 2 && req[2] == 18;
+            code41 += req[1] == 2 && req[2] == 0x41;
+        }
+        EXPECT_EQ(code18, c.code18);
+        EXPECT_EQ(code41, c.code41);
+    }
+    // The text form does not depend on the code either.
+    CannedAgent knows(agentOf(true)), refuses(agentOf(false));
+    const CliRun a = Cli(knows.port(), {"controllers", "--no-rescan"});
+    const CliRun b = Cli(refuses.port(), {"controllers", "--no-rescan"});
+    ASSERT_EQ(a.code, 0) << a.err;
+    EXPECT_EQ(a.out.substr(0, 14), "2 controllers\n");
+    EXPECT_EQ(b.out, a.out);
+    EXPECT_EQ(b.code, 0) << b.err;
+}
+
 // The JSON documents carry what the text form shows: the event texts are the agent's own.
 TEST(JsonCli, EventTextsAreTheOnesTheTextFormPrints) {
     CannedAgent agent(&Agent);

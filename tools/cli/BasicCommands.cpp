@@ -16,13 +16,10 @@ int RunEchoType(const CliContext& ctx, int8_t type, const char* name) {
     if (!CliExchange(ctx, req, &r)) return CLI_FAIL;
     if (r.body != req) {
         uint8_t st = 0;
-        if (gui::IsFailureReply(r.body, &st)) {
-            CliFailureStatus(st);
-            return CliFail("failure reply, status 0x%02x", st);
-        }
+        if (CliFailureReply(r.body, &st)) return CliFail("failure reply, status 0x%02x", st);
         return CliFail("the reply differs from the request: %s", gui::Hex(r.body).c_str());
     }
-    if (ctx.json) {
+    if (CliJson()) {
         if (type == REQ_NET_ECHO_TEST)
             CliPrintJson({{"text", text}});
         else
@@ -53,7 +50,7 @@ int RunRaw(const CliContext& ctx) {
         return CliBadArgument("'%s' is not a hexadecimal byte string", all.c_str());
     gui::Reply r;
     if (!CliExchange(ctx, body, &r)) return CLI_FAIL;
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"reply", gui::Hex(r.body)}});
     else
         std::printf("%s\n", gui::Hex(r.body).c_str());

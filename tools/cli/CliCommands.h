@@ -31,7 +31,6 @@ struct CliContext {
     std::vector<std::string> args;  // the words after the command name, common options taken out
     // args[i] for i >= literalFrom came after "--": arguments, never options.
     size_t literalFrom = std::numeric_limits<size_t>::max();
-    bool json = false;          // --json
     bool showPassword = false;  // --show-password
 
     // args[i] is an option word of the command ("--" and a name, before any "--").
@@ -61,7 +60,7 @@ constexpr int CLI_OK = 0;
 constexpr int CLI_FAIL = 1;   // refused, closed without reply, failure reply, mismatch
 constexpr int CLI_USAGE = 2;  // bad command line
 
-// True when the output is JSON (--json).
+// True when the output is JSON (--json); set while main() reads the command line.
 bool CliJson();
 void CliSetJson(bool on);
 
@@ -81,6 +80,9 @@ int CliBadArgument(const char* fmt, ...) CLI_PRINTF(1, 2);
 void CliNote(const char* fmt, ...) CLI_PRINTF(1, 2);
 // The status byte of a failure reply, for the error object ("status": "0x25").
 void CliFailureStatus(uint8_t status);
+// True when `body` is a failure reply: its status then goes to the error object (CliFailureStatus)
+// and, when `status` is not null, to *status.
+bool CliFailureReply(const gui::Bytes& body, uint8_t* status);
 // Another member of the error object.
 void CliErrorField(const std::string& key, const CliJsonDoc& value);
 // Prints the usage lines of `cmd` (to the error object with --json) and returns CLI_USAGE.
@@ -90,6 +92,13 @@ int CliFinish(int code);
 
 // "0x25".
 std::string CliHexByte(uint8_t b);
+
+// Command-line checks that several commands share.
+// A serial number as requests of type 1 and 3 carry it, 1 to 16 characters; prints why not.
+bool CliCheckSerial(const std::string& sn);
+// A number of seconds: a decimal number above 0 and at most `maxS`, and nothing else; *ms the
+// time in milliseconds, at least 1. Prints nothing: the caller names the option.
+bool CliParseSeconds(const char* text, double maxS, int* ms);
 
 // Runs one exchange; on a transport failure prints why and returns false.
 bool CliExchange(const CliContext& ctx, const gui::Bytes& body, gui::Reply* reply);

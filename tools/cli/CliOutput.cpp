@@ -1,7 +1,10 @@
 // pellomar-cli's output: the JSON documents on standard output, and the messages on standard
-// error as text lines or, with --json, as one error object at the end.
+// error as text lines or, with --json, as one error object at the end. Also the command-line
+// checks that several commands share.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -103,6 +106,14 @@ void CliFailureStatus(uint8_t status) {
     State().fields["status"] = CliHexByte(status);
 }
 
+bool CliFailureReply(const gui::Bytes& body, uint8_t* status) {
+    uint8_t st = 0;
+    if (!gui::IsFailureReply(body, &st)) return false;
+    CliFailureStatus(st);
+    if (status != nullptr) *status = st;
+    return true;
+}
+
 void CliErrorField(const std::string& key, const CliJsonDoc& value) {
     State().fields[key] = value;
 }
@@ -148,5 +159,21 @@ bool CliExchange(const CliContext& ctx, const gui::Bytes& body, gui::Reply* repl
                    reply->error.c_str());
         return false;
     }
+    return true;
+}
+
+bool CliCheckSerial(const std::string& sn) {
+    if (sn.empty() || sn.size() > REQ_SN_SIZE) {
+        CliMessage("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CliParseSeconds(const char* text, double maxS, int* ms) {
+    char* end = nullptr;
+    const double s = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(s > 0) || s > maxS) return false;
+    *ms = std::max(1, static_cast<int>(s * 1000));
     return true;
 }

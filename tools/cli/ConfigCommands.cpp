@@ -49,8 +49,7 @@ bool ConfigExchange(const CliContext& ctx, int8_t code, const gui::Bytes& data, 
     if (!CliExchange(ctx, gui::ConfigRequest(static_cast<uint8_t>(code), data), r)) return false;
     const gui::Bytes& b = r->body;
     uint8_t status = 0;
-    if (gui::IsFailureReply(b, &status)) {
-        CliFailureStatus(status);
+    if (CliFailureReply(b, &status)) {
         CliMessage("failure reply to configuration code %d: status 0x%02x, %s", code, status,
                    StatusMeaning(status));
         return false;
@@ -87,16 +86,20 @@ std::string RawCText(const uint8_t* p, size_t n) {
     return std::string(reinterpret_cast<const char*>(p), len);
 }
 
-// The text of `n` bytes at `p` up to a NUL, made safe to print.
-std::string CText(const uint8_t* p, size_t n) {
-    const std::string raw = RawCText(p, n);
-    return Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
+std::string Printable(const std::string& s) {
+    return Printable(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
 
-bool ParseNumber(const std::string& s, long lo, long hi, long* out) {
+// The text of `n` bytes at `p` up to a NUL, made safe to print.
+std::string CText(const uint8_t* p, size_t n) {
+    return Printable(RawCText(p, n));
+}
+
+// A number of base `base` from `lo` to `hi` as strtol reads it, with nothing after it.
+bool ParseNumber(const std::string& s, long lo, long hi, long* out, int base = 10) {
     if (s.empty()) return false;
     char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
+    const long v = std::strtol(s.c_str(), &end, base);
     if (*end != '\0' || v < lo || v > hi) return false;
     *out = v;
     return true;
@@ -169,17 +172,14 @@ bool ParseDescription(const std::string& text, CtlrDescription* d) {
     return true;
 }
 
-// A number of base `base` from `lo` to `hi`, and nothing else (no sign for base 16).
+// A number field of a description, base `base`, from `lo` to `hi`: at most 8 characters, a digit
+// first (a '-' may precede it in base 10), so none of the blanks or '+' that strtol would take.
 bool ParseField(const std::string& s, int base, long lo, long hi, long* out) {
     const size_t first = base == 10 && !s.empty() && s[0] == '-' ? 1 : 0;
     if (s.size() <= first || s.size() > 8) return false;
     const int c = static_cast<uint8_t>(s[first]);
     if (base == 16 ? !std::isxdigit(c) : !std::isdigit(c)) return false;
-    char* end = nullptr;
-    const long v = std::strtol(s.c_str(), &end, base);
-    if (*end != '\0' || v < lo || v > hi) return false;
-    *out = v;
-    return true;
+    return ParseNumber(s, lo, hi, out, base);
 }
 
 // Adds the fields of a description to a controller's JSON object; nothing when a number in it
@@ -214,21 +214,35 @@ std::string UnitRole(uint8_t mark) {
     return "unit marker " + std::to_string(mark);
 }
 
-// Adds the role and the failed relays (code 0x41) to a listed controller's JSON object; nothing
-// from an agent that does not know the code, or when the number emptied meanwhile.
-bool AddCtlrStatus(const CliContext& ctx, uint8_t no, CliJsonDoc* c) {
+// What code 0x41 tells of a number. The agent answers it from its table, asking no controller.
+struct CtlrStatus {
+    bool known = false;    // the agent answered the code (an older agent refuses it)
+    bool present = false;  // the number holds a live controller
+    uint8_t unitMark = 0;
+    uint8_t relayFailures = 0;
+};
+
+// Asks code 0x41 for number `no`. A failure reply, or any reply that is not this code's answer,
+// leaves `known` false. False only when the exchange itself failed (the reason printed).
+bool AskCtlrStatus(const CliContext& ctx, uint8_t no, CtlrStatus* st) {
     gui::Reply r;
     if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_STATUS, {0, no}), &r)) return false;
-    if (gui::IsFailureReply(r.body, nullptr) || r.body.size() < CFG_CTRL_STATUS_REPLY_SIZE ||
-        r.body[CFG_OFF_STATUS] != SYS_SUCCESS || r.body[4] != no || r.body[5] != 1)
+    const gui::Bytes& b = r.body;
+    *st = CtlrStatus{};
+    if (b.size() < CFG_CTRL_STATUS_REPLY_SIZE || b[REQ_OFF_TYPE] != REQ_SERVER_CONFIG ||
+        b[CFG_OFF_CODE] != static_cast<uint8_t>(CFGCODE_GET_CTRL_STATUS) ||
+        b[CFG_OFF_STATUS] != SYS_SUCCESS || b[4] != no)
         return true;
-    (*c)["role"] = UnitRole(r.body[6]);
-    (*c)["relay_failures"] = r.body[7];
+    st->known = true;
+    st->present = b[5] == 1;
+    st->unitMark = b[6];
+    st->relayFailures = b[7];
     return true;
 }
 
-// Asks the agent for number n: its serial (code 4), then its description (code 18).
-CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
+// Asks the agent for number n: its serial (code 4), then its description (code 18). What code
+// 0x41 told of the number (`st`) gives the role and the failed relays of the JSON object.
+CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, const CtlrStatus& st, ListedCtlr* out) {
     const uint8_t no = static_cast<uint8_t>(n);
     out->row = {std::to_string(n)};
     out->json = {{"number", n}, {"serial", nullptr}, {"present", false}, {"description", nullptr}};
@@ -236,13 +250,13 @@ CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
     if (!CliExchange(ctx, gui::ConfigRequest(CFGCODE_GET_CTRL_SN, {0, no}), &sn))
         return CtlrAsk::Failed;
     uint8_t status = 0;
-    if (gui::IsFailureReply(sn.body, &status) && status == SYSFAIL_CTLR_INDEX_EMPTY) {
+    const bool refused = gui::IsFailureReply(sn.body, &status);
+    if (refused && status == SYSFAIL_CTLR_INDEX_EMPTY) {
         out->row.push_back("(gone since the count)");
         return CtlrAsk::Gone;
     }
-    if (gui::IsFailureReply(sn.body, &status)) CliFailureStatus(status);
-    if (gui::IsFailureReply(sn.body, &status) ||
-        sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 ||
+    if (refused) CliFailureStatus(status);
+    if (refused || sn.body.size() < CFG_OFF_BYTE4 + CTLR_SN_SIZE - 1 ||
         sn.body[CFG_OFF_STATUS] != SYS_SUCCESS) {
         CliFail("unexpected reply to configuration code 4: %s", gui::Hex(sn.body).c_str());
         return CtlrAsk::Failed;
@@ -262,23 +276,26 @@ CtlrAsk AskCtlr(const CliContext& ctx, unsigned n, ListedCtlr* out) {
     out->json["present"] = true;
     out->json["description"] = raw;
     CtlrDescription d;
-    if (ParseDescription(raw, &d)) AddDescriptionFields(d, &out->json);
-    if (ctx.json && !AddCtlrStatus(ctx, no, &out->json)) return CtlrAsk::Failed;
-
-    const std::string text = Printable(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
-    if (ParseDescription(text, &d)) {
+    const bool parsed = ParseDescription(raw, &d);
+    if (parsed) AddDescriptionFields(d, &out->json);
+    if (st.present) {
+        out->json["role"] = UnitRole(st.unitMark);
+        out->json["relay_failures"] = st.relayFailures;
+    }
+    if (parsed) {
         for (const std::string* f :
              {&d.host, &d.ident95, &d.ident107, &d.model, &d.firmware, &d.page20})
-            out->row.push_back(*f);
+            out->row.push_back(Printable(*f));
     } else {
         out->row.push_back("(see below)");
-        out->unparsed = std::to_string(n) + ": " + text;
+        out->unparsed = std::to_string(n) + ": " + Printable(raw);
     }
     return CtlrAsk::Listed;
 }
 
 // Whether number n holds a controller, by its description request (code 18), which answers an
-// empty number without a failure.
+// empty number without a failure. Asked only of an agent that refuses code 0x41, since code 18
+// makes the agent identify the controller again.
 bool CtlrNumberHeld(const CliContext& ctx, unsigned n, bool* held) {
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_GET_CTRL_INFO, {0, static_cast<uint8_t>(n)},
@@ -292,6 +309,9 @@ bool CtlrNumberHeld(const CliContext& ctx, unsigned n, bool* held) {
 // port, renumbers nothing and reloads no history, so a console may refresh the list every few
 // seconds. A rescan numbers the controllers 0 upwards without a gap, so the listing ends at the
 // first empty number; numbers that empty meanwhile are left out, and the count is of those listed.
+// Whether a number is held is asked with code 0x41, which the agent answers from its table; its
+// answer also gives the JSON object's role and failed relays. An agent that refuses code 0x41 is
+// not asked it again: code 18 then tells whether a number is held.
 int RunControllers(const CliContext& ctx) {
     bool rescan = true;
     for (size_t i = 0; i < ctx.args.size(); ++i) {
@@ -308,20 +328,28 @@ int RunControllers(const CliContext& ctx) {
         count = r.body[CFG_OFF_BYTE4];
     }
 
+    bool askStatus = !rescan || CliJson();
     std::vector<ListedCtlr> listed;
     for (unsigned n = 0; n < count && n < MAX_CTLR_NUM; ++n) {
-        bool held = true;
-        if (!rescan && !CtlrNumberHeld(ctx, n, &held)) return CLI_FAIL;
-        if (!held) break;
+        CtlrStatus st;
+        if (askStatus) {
+            if (!AskCtlrStatus(ctx, static_cast<uint8_t>(n), &st)) return CLI_FAIL;
+            askStatus = st.known;
+        }
+        if (!rescan) {
+            bool held = st.present;
+            if (!st.known && !CtlrNumberHeld(ctx, n, &held)) return CLI_FAIL;
+            if (!held) break;
+        }
         ListedCtlr c;
-        const CtlrAsk got = AskCtlr(ctx, n, &c);
+        const CtlrAsk got = AskCtlr(ctx, n, st, &c);
         if (got == CtlrAsk::Failed) return CLI_FAIL;
         if (got == CtlrAsk::Gone && !rescan) continue;
         listed.push_back(std::move(c));
     }
     if (!rescan) count = static_cast<unsigned>(listed.size());
 
-    if (ctx.json) {
+    if (CliJson()) {
         CliJsonDoc list = CliJsonDoc::array();
         for (ListedCtlr& c : listed)
             list.push_back(std::move(c.json));
@@ -383,15 +411,16 @@ int MailList(const CliContext& ctx) {
             shown = Printable(r.body.data() + 6, len);
         rows.push_back({std::to_string(slot), shown});
     }
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"slots", std::move(slots)}});
     else
         PrintTable(rows);
     return CLI_OK;
 }
 
-// A mail address as the mailer accepts it: local@domain, the local part of letters, digits and
-// !#$%&'*+/=?^_`{|}~.-, the domain of labels of letters, digits and '-' joined by dots.
+// The client's own check of a mail address, before it is sent to the agent: local@domain, the
+// local part of letters, digits and !#$%&'*+/=?^_`{|}~.-, the domain of labels of letters,
+// digits and '-' (not at either end of a label) joined by dots.
 bool IsMailAddress(const std::string& a) {
     const size_t at = a.find('@');
     if (at == std::string::npos || at == 0 || at + 1 >= a.size() ||
@@ -430,7 +459,7 @@ int MailSet(const CliContext& ctx) {
     data.insert(data.end(), addr.begin(), addr.end());
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_UPDATE_MAIL_ADDR, data, 4, &r)) return CLI_FAIL;
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"ok", true}, {"slot", slot}, {"address", addr}});
     else
         std::printf("slot %u: %s\n", slot, addr.c_str());
@@ -442,7 +471,7 @@ int MailClear(const CliContext& ctx) {
     if (ctx.args.size() != 2 || !ParseSlot(ctx.args[1], &slot)) return CliUsage("mail");
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_CLEAR_MAIL_ADDR, {0, slot}, 4, &r)) return CLI_FAIL;
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"ok", true}, {"slot", slot}, {"address", nullptr}});
     else
         std::printf("slot %u: (empty)\n", slot);
@@ -508,7 +537,7 @@ int MailServerGet(const CliContext& ctx) {
         }
         rows.push_back({std::to_string(item.no), item.purpose, value});
     }
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson(doc);
     else
         PrintTable(rows);
@@ -534,7 +563,7 @@ int MailServerSet(const CliContext& ctx) {
     data.insert(data.end(), text.begin(), text.end());
     gui::Reply r;
     if (!ConfigExchange(ctx, item.setCode, data, 4, &r)) return CLI_FAIL;
-    if (ctx.json) {
+    if (CliJson()) {
         CliJsonDoc doc = {{"ok", true}, {"item", no}, {"name", item.name}};
         if (no != kPasswordItem || ctx.showPassword) doc["value"] = StoredText(text);
         CliPrintJson(doc);
@@ -554,7 +583,7 @@ int MailEnable(const CliContext& ctx) {
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_SET_MAIL_ENABLE, {0, static_cast<uint8_t>(on ? 1 : 0)}, 4, &r))
         return CLI_FAIL;
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"ok", true}, {"enabled", on}});
     else
         std::printf("mail is %s\n", on ? "on" : "off");
@@ -589,7 +618,7 @@ int MailTest(const CliContext& ctx) {
             return CLI_FAIL;
         }
         sent += ok ? 1 : 0;
-        if (ctx.json) {
+        if (CliJson()) {
             CliJsonDoc one = {{"address", address}, {"sent", ok}};
             if (!ok) {
                 one["reason"] = reason;
@@ -603,7 +632,7 @@ int MailTest(const CliContext& ctx) {
                         detail.empty() ? "" : ": ", detail.c_str());
         }
     }
-    if (ctx.json) CliPrintJson({{"recipients", list}, {"all_sent", n > 0 && sent == n}});
+    if (CliJson()) CliPrintJson({{"recipients", list}, {"all_sent", n > 0 && sent == n}});
     if (n == 0) return CliFail("no recipient is configured: add one with 'mail set SLOT ADDRESS'");
     if (sent != n) return CliFail("%zu of %zu recipients failed", n - sent, n);
     return CLI_OK;
@@ -656,7 +685,7 @@ int RunClearEvents(const CliContext& ctx) {
     gui::Bytes data = sn;  // bytes 3 to 18
     gui::Reply r;
     if (!ConfigExchange(ctx, CFGCODE_CLEAR_CTRL_EVENTS, data, 4, &r)) return CLI_FAIL;
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"ok", true}, {"serial", serial}, {"number", found}});
     else
         std::printf("recorded events of controller %d (%s) cleared\n", found, serial.c_str());

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,11 +34,7 @@ bool ParseDiscoverOptions(const CliContext& ctx, DiscoverOptions* o) {
         } else if (a == "--port") {
             if (!port_text::ParsePort(v.data(), v.size(), &o->port)) return false;
         } else if (a == "--timeout") {
-            char* end = nullptr;
-            double s = std::strtod(v.c_str(), &end);
-            if (end == v.c_str() || *end != '\0' || !(s > 0) || s > 3600) return false;
-            o->timeoutMs = static_cast<int>(s * 1000);
-            if (o->timeoutMs < 1) o->timeoutMs = 1;
+            if (!CliParseSeconds(v.c_str(), 3600, &o->timeoutMs)) return false;
         } else if (a == "--key") {
             if (v.empty() || v.size() > disc::DISC_KEY_MAX) return false;
             o->key = v;
@@ -122,7 +117,7 @@ int RunDiscover(const CliContext& ctx) {
         seen.push_back({from, fromPort});
         char version[16];
         std::snprintf(version, sizeof version, "%u.%u.%u", a.bVerMajor, a.bVerMinor, a.bVerPatch);
-        if (ctx.json) {
+        if (CliJson()) {
             agents.push_back({{"address", fromText},
                               {"port", a.usTcpPort},
                               {"version", version},
@@ -138,7 +133,7 @@ int RunDiscover(const CliContext& ctx) {
     if (seen.empty())
         return CliFail("no responder answered from %s:%u within %.1f s", o.target.c_str(),
                        static_cast<unsigned>(o.port), o.timeoutMs / 1000.0);
-    if (ctx.json) CliPrintJson({{"agents", std::move(agents)}});
+    if (CliJson()) CliPrintJson({{"agents", std::move(agents)}});
     return CLI_OK;
 }
 

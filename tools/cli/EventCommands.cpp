@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "common/HexText.h"
 #include "events/EventClass.h"
 #include "events/EventText.h"
 #include "protocol/ByteOrder.h"
@@ -21,50 +22,26 @@
 
 namespace {
 
-bool CheckSerial(const std::string& sn) {
-    if (sn.empty() || sn.size() > REQ_SN_SIZE) {
-        CliMessage("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
-        return false;
-    }
-    return true;
-}
-
-std::string HexOf(const uint8_t* p, size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += kDigits[p[i] >> 4];
-        out += kDigits[p[i] & 0xF];
-    }
-    return out;
-}
-
-// The English text of `bytes` (32 bytes) as lines without their line ends.
-std::vector<std::string> EventTextLines(const uint8_t* bytes) {
+// The English text of `bytes` (32 bytes) without its last line end: its lines joined by "\n".
+std::string EventTextOf(const uint8_t* bytes) {
     CtlrEvent e;
     std::memcpy(&e, bytes, EVENT_REC_SIZE);
     char text[EVENT_TEXT_MAX];
     EventToText(e, text);
-    std::vector<std::string> lines;
-    std::string cur;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p == '\n') {
-            lines.push_back(cur);
-            cur.clear();
-        } else {
-            cur += *p;
-        }
-    }
-    if (!cur.empty() || lines.empty()) lines.push_back(cur);
-    return lines;
+    std::string s = text;
+    if (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
 }
 
-// The text of an event as one string, its lines joined by "\n".
-std::string EventTextOf(const uint8_t* bytes) {
-    std::string text;
-    for (const std::string& line : EventTextLines(bytes))
-        text += (text.empty() ? "" : "\n") + line;
-    return text;
+// The lines of the text of `bytes`, at least one.
+std::vector<std::string> EventTextLines(const uint8_t* bytes) {
+    const std::string text = EventTextOf(bytes);
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+        lines.push_back(text.substr(from, end - from));
+    lines.push_back(text.substr(from));
+    return lines;
 }
 
 // "2026-12-07T14:05:09" from a recorded "12/07/26 14:05:09"; "" when `when` isn't one.
@@ -101,7 +78,7 @@ CliJsonDoc EventJson(const std::string& when, const std::string& serial, const u
     j["time"] = when;
     j["time_iso"] = iso.empty() ? CliJsonDoc() : CliJsonDoc(iso);
     j["serial"] = serial.empty() ? CliJsonDoc() : CliJsonDoc(serial);
-    j["hex"] = HexOf(all, std::min<size_t>(n, EVENT_REC_SIZE));
+    j["hex"] = hex::Format(all, std::min<size_t>(n, EVENT_REC_SIZE));
     j["text"] = EventTextOf(all);
     j["class"] = EventClassName(kind.cls);
     j["severity"] = EventSeverityName(kind.severity);
@@ -112,8 +89,7 @@ CliJsonDoc EventJson(const std::string& when, const std::string& serial, const u
 // Explains a failure reply of a type-3 request; true when `body` is one.
 bool ReportFailure(const gui::Bytes& body, const std::string& sn) {
     uint8_t status = 0;
-    if (!gui::IsFailureReply(body, &status)) return false;
-    CliFailureStatus(status);
+    if (!CliFailureReply(body, &status)) return false;
     switch (status) {
         case SYSFAIL_CTLR_NOT_FOUND:
             CliFail("no live controller has the serial number '%s' (status 0x25)", sn.c_str());
@@ -152,7 +128,7 @@ int TakeOneEvent(const CliContext& ctx, const std::string& sn, bool* got,
 int RunEvents(const CliContext& ctx) {
     if (ctx.args.size() != 1) return CliUsage("events");
     const std::string& sn = ctx.args[0];
-    if (!CheckSerial(sn)) return CLI_USAGE;
+    if (!CliCheckSerial(sn)) return CLI_USAGE;
     bool got = false;
     uint8_t event[EVENT_REC_SIZE];
     std::string err;
@@ -162,7 +138,7 @@ int RunEvents(const CliContext& ctx) {
                     err.c_str());
         return CLI_FAIL;
     }
-    if (ctx.json) {
+    if (CliJson()) {
         CliPrintJson(
             {{"serial", sn},
              {"event", got ? EventJson(LocalNow(), sn, event, EVENT_REC_SIZE) : CliJsonDoc()}});
@@ -172,7 +148,7 @@ int RunEvents(const CliContext& ctx) {
         std::printf("no event queued for %s\n", sn.c_str());
         return CLI_OK;
     }
-    std::printf("%s\n", HexOf(event, EVENT_REC_SIZE).c_str());
+    std::printf("%s\n", hex::Format(event, EVENT_REC_SIZE).c_str());
     for (const std::string& line : EventTextLines(event))
         std::printf("%s\n", line.c_str());
     return CLI_OK;
@@ -213,7 +189,7 @@ int RunHistory(const CliContext& ctx) {
     }
     if (pos.size() != 1) return CliUsage("history");
     const std::string& sn = pos[0];
-    if (!CheckSerial(sn)) return CLI_USAGE;
+    if (!CliCheckSerial(sn)) return CLI_USAGE;
     const gui::Bytes req =
         gui::ControllerRequest(REQ_GET_INBAND_EVENT, sn, {static_cast<uint8_t>(EVENT_REQ_LIST)});
     gui::Reply r;
@@ -226,7 +202,7 @@ int RunHistory(const CliContext& ctx) {
         r.body.size() != EVENT_LIST_HEADER_SIZE + uint64_t{EVENT_LIST_ENTRY_SIZE} * count)
         return CliFail("malformed event list: %u entries in %llu bytes", count,
                        static_cast<unsigned long long>(r.body.size()));
-    if (ctx.json) {
+    if (CliJson()) {
         // The agent's order: newest first.
         CliJsonDoc events = CliJsonDoc::array();
         for (uint32_t i = 0; i < count; ++i) {
@@ -247,7 +223,7 @@ int RunHistory(const CliContext& ctx) {
         const HistoryEntry h =
             ParseEntry(r.body.data() + EVENT_LIST_HEADER_SIZE + EVENT_LIST_ENTRY_SIZE * i);
         const std::string head =
-            h.when + "  " + h.serial + "  " + HexOf(h.bytes, EVENT_LIST_EVENT_BYTES) + "  ";
+            h.when + "  " + h.serial + "  " + hex::Format(h.bytes, EVENT_LIST_EVENT_BYTES) + "  ";
         const std::vector<std::string> lines = EventTextLines(h.bytes);
         for (size_t l = 0; l < lines.size(); ++l)
             std::printf("%s%s\n", l == 0 ? head.c_str() : std::string(head.size(), ' ').c_str(),
@@ -264,10 +240,10 @@ extern "C" void OnWatchSignal(int) {
 int RunWatch(const CliContext& ctx) {
     if (ctx.args.size() != 1) return CliUsage("watch");
     const std::string& sn = ctx.args[0];
-    if (!CheckSerial(sn)) return CLI_USAGE;
+    if (!CliCheckSerial(sn)) return CLI_USAGE;
     std::signal(SIGINT, OnWatchSignal);
     std::signal(SIGTERM, OnWatchSignal);
-    if (!ctx.json)
+    if (!CliJson())
         std::fprintf(stderr, "pellomar-cli: watching %s at %s:%u (Ctrl-C ends)\n", sn.c_str(),
                      ctx.ep.host.c_str(), static_cast<unsigned>(ctx.ep.port));
     bool reached = false;
@@ -287,7 +263,7 @@ int RunWatch(const CliContext& ctx) {
             }
             reached = true;
             if (!got) break;
-            if (ctx.json) {
+            if (CliJson()) {
                 CliPrintJson(EventJson(LocalNow(), sn, event, EVENT_REC_SIZE));
                 continue;
             }
@@ -296,7 +272,7 @@ int RunWatch(const CliContext& ctx) {
             if (const std::tm* tm = std::localtime(&now))
                 std::strftime(stamp, sizeof stamp, "%H:%M:%S", tm);
             const std::string head =
-                std::string(stamp) + "  " + HexOf(event, EVENT_REC_SIZE) + "  ";
+                std::string(stamp) + "  " + hex::Format(event, EVENT_REC_SIZE) + "  ";
             const std::vector<std::string> lines = EventTextLines(event);
             for (size_t l = 0; l < lines.size(); ++l)
                 std::printf("%s%s\n", l == 0 ? head.c_str() : std::string(head.size(), ' ').c_str(),

@@ -16,19 +16,10 @@
 
 namespace {
 
-bool CheckSerial(const std::string& sn) {
-    if (sn.empty() || sn.size() > REQ_SN_SIZE) {
-        CliMessage("a serial number has 1 to %u characters: '%s'", REQ_SN_SIZE, sn.c_str());
-        return false;
-    }
-    return true;
-}
-
 // Prints a failure reply of a type-1 request; true when `r` is one.
 bool ReportFailure(const gui::Bytes& body) {
     uint8_t status = 0;
-    if (!gui::IsFailureReply(body, &status)) return false;
-    CliFailureStatus(status);
+    if (!CliFailureReply(body, &status)) return false;
     if (body.size() == 6) {  // the status, then the controller's in-band error code
         unsigned code = GetLe16(body.data() + 4);
         char text[8];
@@ -45,7 +36,7 @@ bool ReportFailure(const gui::Bytes& body) {
 
 int RunInBand(const CliContext& ctx) {
     if (ctx.args.size() < 2) return CliUsage("inband");
-    if (!CheckSerial(ctx.args[0])) return CLI_USAGE;
+    if (!CliCheckSerial(ctx.args[0])) return CLI_USAGE;
     std::string hex;
     for (size_t i = 1; i < ctx.args.size(); ++i)
         hex += ctx.args[i];
@@ -58,7 +49,7 @@ int RunInBand(const CliContext& ctx) {
     if (ReportFailure(r.body)) return CLI_FAIL;
     if (r.body.size() < REP_OFF_ANSWER) return CliFail("short reply: %s", gui::Hex(r.body).c_str());
     // The answer: everything after the reply header.
-    if (ctx.json)
+    if (CliJson())
         CliPrintJson({{"serial", ctx.args[0]},
                       {"status", CliHexByte(r.body[3])},
                       {"answer", gui::Hex(r.body, REP_OFF_ANSWER)}});
@@ -96,7 +87,7 @@ int RunUpload(const CliContext& ctx) {
         }
     }
     if (pos.size() != 2) return CliUsage("upload");
-    if (!CheckSerial(pos[0])) return CLI_USAGE;
+    if (!CliCheckSerial(pos[0])) return CLI_USAGE;
     if ((subGiven && cmd != INBAND_CMD_PKG_150) ||
         (argGiven && (cmd != INBAND_CMD_PKG_150 || sub != 1))) {
         CliMessage("--sub belongs to --cmd 150, --arg to --sub 1");
@@ -138,7 +129,7 @@ int RunUpload(const CliContext& ctx) {
         return CliFail("unexpected reply: %s", gui::Hex(r.body).c_str());
     const uint64_t packages = (data.size() + INBAND_PKG_SIZE - 1) / INBAND_PKG_SIZE;
     const uint32_t crc = gui::Crc32Update(0, data.data(), data.size());
-    if (ctx.json) {
+    if (CliJson()) {
         char crcText[16];
         std::snprintf(crcText, sizeof crcText, "0x%08x", crc);
         CliPrintJson({{"serial", pos[0]},

@@ -1,7 +1,6 @@
 // pellomar-cli: a command-line client of the agent's GUI protocol.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -74,21 +73,12 @@ bool IsOwnOption(const CliCommand& cmd, const std::string& word, bool* takesValu
     return false;
 }
 
-// A number of seconds: a decimal number above 0 and at most a day, and nothing else.
-bool ParseSeconds(const char* text, int* ms) {
-    char* end = nullptr;
-    const double s = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(s > 0) || s > 86400) return false;
-    *ms = std::max(1, static_cast<int>(s * 1000));
-    return true;
-}
-
 // The command line, read in one pass. The first fault is kept and reported once the whole line
 // has been read, so that a --json anywhere on it shapes the report.
 struct CommandLine {
     CliContext ctx;
     const CliCommand* cmd = nullptr;
-    bool help = false, version = false, noCommand = false;
+    bool help = false, version = false;
     std::string fault;                     // the first fault
     const CliCommand* faultCmd = nullptr;  // print this command's usage after the fault
 };
@@ -137,13 +127,13 @@ CommandLine ReadCommandLine(int argc, char** argv) {
             } else if (a == "--port") {
                 if (!port_text::ParsePort(v, &ctx.ep.port))
                     Fault(&line, std::string("bad port '") + v + "'");
-            } else if (!ParseSeconds(v, &ctx.ep.timeoutMs)) {
+            } else if (!CliParseSeconds(v, 86400, &ctx.ep.timeoutMs)) {
                 Fault(&line, std::string("bad timeout '") + v + "'");
             }
             continue;
         }
         if (a == "--json") {
-            ctx.json = true;
+            CliSetJson(true);
         } else if (a == "--show-password") {
             ctx.showPassword = true;
         } else if (a == "--help" || (a == "-h" && line.cmd == nullptr)) {
@@ -159,7 +149,6 @@ CommandLine ReadCommandLine(int argc, char** argv) {
             Fault(&line, "unknown command '" + a + "' (see --help)");
         }
     }
-    if (line.cmd == nullptr) line.noCommand = true;
     return line;
 }
 
@@ -174,7 +163,6 @@ const std::vector<CliCommand>& CliCommandList() {
 
 int main(int argc, char** argv) {
     CommandLine line = ReadCommandLine(argc, argv);
-    CliSetJson(line.ctx.json);
     if (line.help) {
         PrintHelp();
         return CLI_OK;
@@ -188,7 +176,7 @@ int main(int argc, char** argv) {
         if (line.faultCmd != nullptr) CliUsage(line.faultCmd->name);
         return CliFinish(CLI_USAGE);
     }
-    if (line.noCommand) {
+    if (line.cmd == nullptr) {
         if (CliJson()) return CliFinish(CliBadArgument("no command (see --help)"));
         PrintHelp();
         return CLI_USAGE;
