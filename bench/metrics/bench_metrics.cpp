@@ -289,7 +289,8 @@ bool BenchScrape(const std::string& bin, int scrapes, uint32_t events, bool* met
         if (!plain.ok || !gzip.ok) break;
         *met = plain.p99 <= kScrapeGoalMs;
         std::printf(
-            "scrape of /metrics (%zu bytes), %d scrapes on a kept connection (%ld opened meanwhile): p50 %.3f ms, "
+            "scrape of /metrics (%zu bytes), %d scrapes on a kept connection (%ld opened "
+            "meanwhile): p50 %.3f ms, "
             "p99 %.3f ms, max %.3f ms (goal p99 <= %.0f ms): %s\n",
             plain.wireBytes, scrapes, plain.connects, plain.p50, plain.p99, plain.max,
             kScrapeGoalMs, *met ? "met" : "NOT met");
