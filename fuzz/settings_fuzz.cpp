@@ -1,12 +1,17 @@
 // The settings file (ParseAgentSettings, src/base/Settings.h) with the input as pellomar.conf,
-// and the address range parser it uses with the input as one range.
+// the address range parser it uses with the input as one range, and the mailer's reading of the
+// same file (ParseMailerSettings, tools/sendmail/MailerSettings.h).
 //
 // Checks: a file with any fault leaves the GUI port loopback-only, and every fault names the
 // file; every range read, written as text and read again, is the same range; the description of
-// what was understood can always be made.
+// what was understood can always be made. The mailer: a fault leaves the default TLS settings
+// and names the file; a file the agent takes whole the mailer takes too, with the same mail.tls.
+// The mailer reads the file that mail.ca_file names, so it is given only inputs that cannot name
+// one (no '/' and no escape that could make one): no device or pipe is ever read.
 #include <string>
 
 #include "base/Settings.h"
+#include "sendmail/MailerSettings.h"
 #include "support/FuzzSupport.h"
 
 namespace {
@@ -16,6 +21,19 @@ void CheckRangeRoundTrip(const AddrRange& r) {
     AddrRange back;
     FUZZ_CHECK(ParseAddrRange(AddrRangeText(r), &back));
     FUZZ_CHECK(back.addr == r.addr && back.prefix == r.prefix);
+}
+
+// mail.tls as the agent's settings hold it.
+std::string MailerTlsName(sendmail::TlsPolicy p) {
+    switch (p) {
+        case sendmail::TlsPolicy::Required:
+            return "required";
+        case sendmail::TlsPolicy::None:
+            return "none";
+        case sendmail::TlsPolicy::Auto:
+            break;
+    }
+    return "auto";
 }
 
 }  // namespace
@@ -42,5 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const AddrRange& a : s.gui.allow)
         CheckRangeRoundTrip(a);
     FUZZ_CHECK(!DescribeAgentSettings(s).empty());
+
+    if (text.find_first_of("/\\") == std::string::npos) {
+        const sendmail::MailerSettings m = sendmail::ParseMailerSettings(text, "pellomar.conf");
+        FUZZ_CHECK(m.caFile.empty());
+        for (const std::string& f : m.faults)
+            FUZZ_CHECK(f.rfind("pellomar.conf", 0) == 0);
+        if (!m.Ok()) FUZZ_CHECK(m.tls == sendmail::TlsPolicy::Auto);
+        if (s.Ok()) {
+            FUZZ_CHECK(m.Ok());
+            FUZZ_CHECK(s.mail.tls == MailerTlsName(m.tls));
+        }
+    }
     return 0;
 }

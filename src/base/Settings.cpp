@@ -6,19 +6,7 @@
 #include <iterator>
 #include <sstream>
 
-#define TOML_EXCEPTIONS 0
-#define TOML_ENABLE_FORMATTERS 0
-// The parser checks its own state with assert(), and one check also fires on a malformed table
-// header ("[" followed by a line end, '#' or '='): a build with assertions would abort on such a
-// file. The parser reports the fault itself right after the check, as GCC's release builds show,
-// where the checks are compiled out. So the checks are left out in every build: none aborts,
-// and none becomes an assumption for the optimiser (what the parser makes of them when NDEBUG is
-// set and the compiler has __builtin_assume).
-#define TOML_ASSERT(expr) static_cast<void>(0)
-#pragma push_macro("NDEBUG")
-#undef NDEBUG
-#include <toml++/toml.h>
-#pragma pop_macro("NDEBUG")
+#include "base/TomlText.h"
 
 namespace {
 
@@ -285,55 +273,6 @@ void ReadHook(AgentSettings& s, const toml::table& hook) {
     if (ok) s.hook = h;
 }
 
-// The length of the UTF-8 sequence of one character beyond ASCII at text[i] (2 to 4), or 0 when
-// the bytes there are not one (RFC 3629: no overlong form, no surrogate, nothing above
-// U+10FFFF).
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-    auto at = [&](size_t k) {
-        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
-    };
-    auto follows = [&](size_t k) { return (at(k) & 0xC0u) == 0x80u; };
-    const unsigned lead = at(0);
-    if (lead >= 0xC2 && lead <= 0xDF) return follows(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;
-        return at(1) >= lo && at(1) <= hi && follows(2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned lo = lead == 0xF0 ? 0x90 : 0x80, hi = lead == 0xF4 ? 0x8F : 0xBF;
-        return at(1) >= lo && at(1) <= hi && follows(2) && follows(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-// The text as the parser gets it: each character beyond ASCII becomes '?' (a byte order mark at
-// the start stays). The parser's tables of such characters are at fault: for many of them
-// (U+00A1 to U+0499 among them) it takes a path the compiler is told is never taken, which is
-// undefined behaviour. TOML allows them only in comments and strings, where '?' does as well (no
-// setting takes such a string), so every file stays as valid or invalid as it was, and every
-// fault keeps its line and column (one per character). Bytes that are not UTF-8 stay as they
-// are; the parser refuses them.
-std::string AsciiForParser(const std::string& text) {
-    static constexpr char kBom[] = "\xEF\xBB\xBF";
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    if (text.compare(0, 3, kBom) == 0) {
-        out = kBom;
-        i = 3;
-    }
-    while (i < text.size()) {
-        const size_t n = Utf8SequenceLength(text, i);
-        if (n == 0) {
-            out += text[i++];
-        } else {
-            out += '?';
-            i += n;
-        }
-    }
-    return out;
-}
-
 std::string AddrText(uint32_t a) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
@@ -402,8 +341,7 @@ AgentSettings ParseAgentSettings(const std::string& text, const char* path) {
     AgentSettings s;
     s.path = path;
     s.found = true;
-    const std::string ascii = AsciiForParser(text);
-    toml::parse_result parsed = toml::parse(ascii, std::string_view(path));
+    toml::parse_result parsed = ParseTomlText(text, path);
     if (!parsed) {
         AddFault(s, parsed.error().source(), std::string(parsed.error().description()));
     } else {

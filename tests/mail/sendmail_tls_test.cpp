@@ -225,7 +225,14 @@ TEST_F(SendMailTls, SettingsFaultsSendNothing) {
         {"[gui]\nlisten = \"127.0.0.1\"\n[mail]\nsubject = \"RAID\"\nrecovery = true\n"
          "repeat = 3\ntls = \"auto\"\n[paths]\nstate_dir = \"/var/lib/x\"\n",
          ""},
+        // Characters beyond ASCII in comments, and a byte order mark, as the agent reads them.
+        {"\xEF\xBB\xBF# B\xC3\xBCro \xE2\x80\x94 \xF0\x9F\x94\x92\n[mail]\ntls = \"auto\"  # "
+         "\xC3\xA9\n",
+         ""},
         {"[mail\ntls = \"none\"\n", ":1:"},
+        // A table header without a key is reported, also where assertions are on.
+        {"[mail]\ntls = \"auto\"\n[\n", ":3:2: Error while parsing key: expected bare key"},
+        {"[mail]\ntls = \"auto\" \xC3\xA9\n", ":2:14:"},
         {"[mail]\ntls = \"off\"\n", ":2:7: mail.tls must be \"auto\", \"required\" or \"none\""},
         {"[mail]\nsubject = \"x\"\ntls = true\n", ":3:7: mail.tls must be"},
         {"mail = \"smtp\"\n", ":1:8: mail must be a section ([mail])"},
@@ -253,7 +260,7 @@ TEST_F(SendMailTls, SettingsFaultsSendNothing) {
                   std::string::npos)
             << err;
     }
-    EXPECT_EQ(sink.MailCount(), 1u);
+    EXPECT_EQ(sink.MailCount(), 2u);
 
     // A settings file named on the command line must be there.
     std::string out, err;
@@ -264,7 +271,7 @@ TEST_F(SendMailTls, SettingsFaultsSendNothing) {
               2);
     EXPECT_EQ(out,
               FailedPrefix("usage") + missing + ": cannot be read: No such file or directory\n");
-    EXPECT_EQ(sink.MailCount(), 1u);
+    EXPECT_EQ(sink.MailCount(), 2u);
 }
 
 // Without --config the mailer reads pellomar.conf beside itself (here a copy of it in a folder

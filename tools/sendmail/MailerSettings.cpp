@@ -8,9 +8,7 @@
 #include <sstream>
 #include <system_error>
 
-#define TOML_EXCEPTIONS 0
-#define TOML_ENABLE_FORMATTERS 0
-#include <toml++/toml.h>
+#include "base/TomlText.h"
 
 namespace sendmail {
 
@@ -90,24 +88,6 @@ void ReadMail(MailerSettings& s, const toml::table& mail) {
 
 }  // namespace
 
-const char* TlsPolicyName(TlsPolicy p) {
-    switch (p) {
-        case TlsPolicy::Auto:
-            return "auto";
-        case TlsPolicy::Required:
-            return "required";
-        case TlsPolicy::None:
-            return "none";
-    }
-    return "auto";
-}
-
-std::string OwnExecutablePath() {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : p.string();
-}
-
 std::string FindSettingsFile(const std::string& configArg, const std::string& exePath) {
     if (!configArg.empty()) return configArg;
     if (!exePath.empty()) {
@@ -149,7 +129,7 @@ MailerSettings ReadMailerSettings(const std::string& path) {
 MailerSettings ParseMailerSettings(std::string_view text, const std::string& path) {
     MailerSettings s;
     s.path = path;
-    toml::parse_result parsed = toml::parse(text, std::string_view(path));
+    toml::parse_result parsed = ParseTomlText(text, path);
     if (!parsed) {
         AddFault(s, parsed.error().source(), std::string(parsed.error().description()));
         return s;

@@ -23,8 +23,6 @@ enum class TlsPolicy {
     None,      // no STARTTLS: the conversation, log-in included, in the clear
 };
 
-const char* TlsPolicyName(TlsPolicy p);
-
 struct MailerSettings {
     std::string path;                 // the file read ("" when there is none)
     TlsPolicy tls = TlsPolicy::Auto;  // [mail] tls
@@ -38,9 +36,6 @@ struct MailerSettings {
 // folder of `exePath` when it is there; else /etc/pellomar/pellomar.conf when it is there;
 // else "" (no file: the defaults).
 std::string FindSettingsFile(const std::string& configArg, const std::string& exePath);
-
-// The path of the running executable ("" when it cannot be told).
-std::string OwnExecutablePath();
 
 // Reads the [mail] keys from the file at `path` ("" gives the defaults). A file that is missing
 // or unreadable is a fault: the caller found it or was told to use it.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "SendMailText.h"
+#include "platform/HostPaths.h"
 #include "sendmail/MailOutcome.h"
 #include "sendmail/MailerSettings.h"
 #include "sendmail/SmtpSend.h"
@@ -85,8 +86,10 @@ int UsageError(const std::string& what) {
 // beside this program or in /etc/pellomar). A fault in those settings sends nothing: weaker TLS
 // than the file asks for is never a fallback.
 int Deliver(sendmail::SmtpJob job, const std::string& configPath) {
-    const sendmail::MailerSettings settings = sendmail::ReadMailerSettings(
-        sendmail::FindSettingsFile(configPath, sendmail::OwnExecutablePath()));
+    char exePath[plat::SRV_PATH_MAX];  // "" when it cannot be told
+    plat::GetExecutablePath(exePath, sizeof exePath);
+    const sendmail::MailerSettings settings =
+        sendmail::ReadMailerSettings(sendmail::FindSettingsFile(configPath, exePath));
     if (!settings.Ok()) {
         for (const std::string& fault : settings.faults)
             std::fprintf(stderr, "SendMail: %s\n", fault.c_str());
