@@ -56,10 +56,9 @@ void RunJob(const HookJob& job) {
         return;
     }
     // Its output is read and dropped, so that a chatty hook never blocks on a full pipe.
-    const bool ended = p.ReadLines(EVENT_HOOK_BOUND_S * 1000, [](const std::string&) {});
+    const auto drop = [](const std::string&) {};
     int code = -1;
-    if (!ended || !p.Wait(EVENT_HOOK_BOUND_S * 1000, &code)) {
-        p.Kill();
+    if (!p.WatchToEnd(EVENT_HOOK_BOUND_S * 1000, drop, &code)) {
         SrvLog("EventHook : %s for %s ran past %d s, ended.\n", program.c_str(), job.label.c_str(),
                EVENT_HOOK_BOUND_S);
         g_timedOut.fetch_add(1);

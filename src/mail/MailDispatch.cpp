@@ -122,21 +122,17 @@ void FinishWatch(const std::shared_ptr<MailWatch>& watch, bool watched,
     watch->done.notify_all();
 }
 
-// The watcher of one script: reads its outcome lines until it ends or its bound passes, logs and
-// counts each recipient, then reaps the script.
+// The watcher of one script: reads its outcome lines and reaps it, or ends it when it still runs
+// at its bound, then logs and counts each recipient.
 void WatchMailScript(void* arg) {
     std::unique_ptr<WatchJob> job(static_cast<WatchJob*>(arg));
     const int n = job->ctlrNo;
     const char* name = job->name.c_str();
-    const bool ended = job->proc.ReadLines(MAIL_SCRIPT_BOUND_S * 1000, [&](const std::string& l) {
-        ParseMailOutcomeLine(l, &job->outcomes);
-    });
-    if (!ended) {
+    const bool ended = job->proc.WatchToEnd(
+        MAIL_SCRIPT_BOUND_S * 1000,
+        [&](const std::string& l) { ParseMailOutcomeLine(l, &job->outcomes); }, nullptr);
+    if (!ended)
         SrvLog("IssueMailOut [%d] : %s ran past %d s, ended.\n", n, name, MAIL_SCRIPT_BOUND_S);
-        job->proc.Kill();
-    } else {
-        job->proc.Wait(10000, nullptr);
-    }
     for (MailRecipientOutcome& o : job->outcomes) {
         if (!o.known) {
             o.known = true;

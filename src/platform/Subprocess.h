@@ -39,6 +39,14 @@ class Subprocess {
     // (128 + the signal when a signal ended it).
     bool Wait(int timeoutMs, int* exitCode);
 
+    // Watches the program to its end within one limit of `limitMs` from the call: reads its
+    // output as ReadLines does until it closes it, then waits for it to end for the rest of the
+    // same limit. True with its exit code in *exitCode (as Wait gives it) when it ended in time;
+    // false when it still ran at the limit and was ended (Kill), whether it had closed its
+    // output or not.
+    bool WatchToEnd(int limitMs, const std::function<void(const std::string&)>& onLine,
+                    int* exitCode);
+
     // Ends the program and its process group: SIGTERM, then SIGKILL after a short grace.
     void Kill();
 

@@ -77,6 +77,43 @@ TEST(Subprocess, AMissingProgramDoesNotRun) {
     }
 }
 
+// WatchToEnd keeps to one limit for the whole run: a program that closes its output but runs on
+// is ended at that limit, as is one that keeps its output open; one that ends in time gives its
+// lines and exit code.
+TEST(Subprocess, WatchToEndEndsTheProgramAtOneLimit) {
+    constexpr auto LIMIT = std::chrono::milliseconds(2000);
+    const struct {
+        const char* name;
+        const char* script;
+        bool ended;
+        int code;
+    } cases[] = {
+        {"ends in time", "echo one; sleep 0.2; exit 4", true, 4},
+        // Past the limit when the wait after the output's end had a limit of its own.
+        {"closes its output and sleeps", "echo one; sleep 1; exec >&- 2>&-; sleep 60", false, -1},
+        {"sleeps with its output open", "echo one; sleep 60", false, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        plat::Subprocess p;
+        const char* const argv[] = {"/bin/sh", "-c", c.script, nullptr};
+        ASSERT_EQ(p.Start(argv, nullptr, nullptr), plat::LAUNCH_OK);
+        std::vector<std::string> lines;
+        const auto keep = [&](const std::string& l) { lines.push_back(l); };
+        int code = -1;
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(p.WatchToEnd(static_cast<int>(LIMIT.count()), keep, &code), c.ended);
+        const auto took = std::chrono::steady_clock::now() - t0;
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(lines, std::vector<std::string>{"one"});
+        EXPECT_FALSE(p.Running());
+        if (!c.ended) {
+            EXPECT_GE(took, LIMIT - std::chrono::milliseconds(50));
+        }
+        EXPECT_LT(took, LIMIT + std::chrono::milliseconds(800));
+    }
+}
+
 // A program past its bound is ended with everything it started, however it ignores SIGTERM.
 TEST(Subprocess, KillEndsTheWholeGroup) {
     testing_support::TempDir dir;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -168,6 +169,19 @@ bool Subprocess::Wait(int timeoutMs, int* exitCode) {
     }
     if (exitCode != nullptr) *exitCode = status_;
     return true;
+}
+
+bool Subprocess::WatchToEnd(int limitMs, const std::function<void(const std::string&)>& onLine,
+                            int* exitCode) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    if (ReadLines(limitMs, onLine)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        // With no time left the program is still asked once whether it has ended.
+        if (Wait(static_cast<int>(std::max<int64_t>(left.count(), 0)), exitCode)) return true;
+    }
+    Kill();
+    return false;
 }
 
 void Subprocess::Detach() {

@@ -24,6 +24,10 @@ bool Subprocess::Wait(int, int*) {
     return false;
 }
 
+bool Subprocess::WatchToEnd(int, const std::function<void(const std::string&)>&, int*) {
+    return false;
+}
+
 void Subprocess::Kill() {}
 
 void Subprocess::Detach() {}
