@@ -205,8 +205,9 @@ std::vector<MetricFamilyData> CollectAgentMetrics() {
     out.push_back(std::move(sent));
     MetricFamilyData failed = Family(
         "mail_failed_total", "Mails that failed, per recipient, by reason.", MetricType::Counter);
-    for (int i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
-        Add(failed, static_cast<double>(outcomes.failed[i]), {{"reason", MAIL_FAIL_REASONS[i]}});
+    for (size_t i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
+        Add(failed, static_cast<double>(outcomes.failed[i]),
+            {{"reason", MAIL_FAIL_REASON_NAMES[i]}});
     out.push_back(std::move(failed));
     MetricFamilyData held =
         Family("mail_suppressed_total", "Mails the repeat policy held back.", MetricType::Counter);

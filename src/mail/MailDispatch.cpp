@@ -137,7 +137,8 @@ void WatchMailScript(void* arg) {
         if (!o.known) {
             o.known = true;
             o.sent = false;
-            o.reason = ended ? "no_outcome" : "timeout";
+            o.reason =
+                MailFailReasonName(ended ? MailFailReason::NoOutcome : MailFailReason::Timeout);
         }
         if (o.sent)
             SrvLog("IssueMailOut [%d] : %s sent to %s.\n", n, name, o.address.c_str());
@@ -354,7 +355,7 @@ uint8_t SendTestMail(int waitS, std::vector<MailRecipientOutcome>* out) {
     for (MailRecipientOutcome& o : *out)
         if (!o.known) {
             o.known = true;
-            o.reason = "timeout";
+            o.reason = MailFailReasonName(MailFailReason::Timeout);
         }
     return SYS_SUCCESS;
 }

@@ -5,15 +5,14 @@
 
 namespace {
 
-constexpr const char kPrefix[] = "MAIL-OUTCOME ";
-
 std::atomic<uint64_t> g_sent{0};
 std::atomic<uint64_t> g_failed[MAIL_FAIL_REASON_COUNT] = {};
 
-int ReasonIndex(const std::string& reason) {
-    for (int i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
-        if (reason == MAIL_FAIL_REASONS[i]) return i;
-    return 7;  // other
+// The reason named `reason`; Other for a name the agent does not know.
+MailFailReason ReasonOf(const std::string& reason) {
+    for (size_t i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
+        if (reason == MAIL_FAIL_REASON_NAMES[i]) return static_cast<MailFailReason>(i);
+    return MailFailReason::Other;
 }
 
 // The next blank-separated word of `line` from `pos`.
@@ -31,8 +30,9 @@ std::string Word(const std::string& line, size_t* pos) {
 }  // namespace
 
 bool ParseMailOutcomeLine(const std::string& line, std::vector<MailRecipientOutcome>* recipients) {
-    if (line.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return false;
-    size_t pos = sizeof kPrefix - 1;
+    constexpr size_t kPrefixLen = sizeof MAIL_OUTCOME_PREFIX - 1;
+    if (line.compare(0, kPrefixLen, MAIL_OUTCOME_PREFIX) != 0) return false;
+    size_t pos = kPrefixLen;
     const std::string verdict = Word(line, &pos);
     std::string reason, address, detail;
     if (verdict == "sent") {
@@ -41,8 +41,8 @@ bool ParseMailOutcomeLine(const std::string& line, std::vector<MailRecipientOutc
         reason = Word(line, &pos);
         address = Word(line, &pos);
         const size_t start = line.find_first_not_of(' ', pos);
-        if (start != std::string::npos) detail = line.substr(start, 200);
-        if (ReasonIndex(reason) == 7 && reason != "other") reason = "other";
+        if (start != std::string::npos) detail = line.substr(start, MAIL_OUTCOME_DETAIL_MAX);
+        reason = MailFailReasonName(ReasonOf(reason));
     } else {
         return false;
     }
@@ -61,7 +61,7 @@ bool ParseMailOutcomeLine(const std::string& line, std::vector<MailRecipientOutc
 MailOutcomeStats GetMailOutcomeStats() {
     MailOutcomeStats s{};
     s.sent = g_sent.load();
-    for (int i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
+    for (size_t i = 0; i < MAIL_FAIL_REASON_COUNT; ++i)
         s.failed[i] = g_failed[i].load();
     return s;
 }
@@ -70,5 +70,5 @@ void CountMailOutcome(const MailRecipientOutcome& o) {
     if (o.sent)
         g_sent.fetch_add(1);
     else
-        g_failed[ReasonIndex(o.reason)].fetch_add(1);
+        g_failed[static_cast<size_t>(ReasonOf(o.reason))].fetch_add(1);
 }

@@ -1,7 +1,5 @@
 // What became of each recipient of a mailed event. The mailer prints one outcome line per
-// recipient on its standard output (doc/mail.md):
-//   MAIL-OUTCOME sent <address>
-//   MAIL-OUTCOME failed <reason> <address> <detail>
+// recipient on its standard output (protocol/MailOutcomeLine.h, doc/mail.md).
 // The agent runs the mailer script as before but watches it on a thread of its own (never the
 // polling thread), logs one line per recipient, counts sent and failed mail, and ends a script
 // that runs past MAIL_SCRIPT_BOUND_S (its recipients without an outcome then count as failed,
@@ -14,23 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "protocol/MailOutcomeLine.h"
+
 // A script may take this long: eleven recipients, each at most the mailer's own 120 s.
 constexpr int MAIL_SCRIPT_BOUND_S = 1500;
 // Scripts watched at once at most; beyond, a script is launched detached (outcome unknown).
 constexpr int MAIL_WATCHERS_MAX = 32;
 
-// The reasons a recipient's mail failed, as the mailer names them, plus the agent's own:
-// "timeout" (the script ran past its bound) and "no_outcome" (the script ended without a line
-// for the recipient: the mailer is missing or crashed).
-constexpr const char* MAIL_FAIL_REASONS[] = {"auth",  "tls",  "connect", "timeout",   "refused",
-                                             "usage", "body", "other",   "no_outcome"};
-constexpr int MAIL_FAIL_REASON_COUNT = 9;
-
 struct MailRecipientOutcome {
     std::string address;
     bool sent = false;
     bool known = false;  // a line came for the recipient (or the bound or the end decided)
-    std::string reason;  // one of MAIL_FAIL_REASONS when it failed
+    std::string reason;  // a MailFailReason's name when it failed
     std::string detail;  // the server's reply or the transport error, one line
 };
 
@@ -45,7 +38,7 @@ struct MailOutcomes {
 // without an outcome). False for lines that are no outcome line.
 bool ParseMailOutcomeLine(const std::string& line, std::vector<MailRecipientOutcome>* recipients);
 
-// Mail sent and failed since the start (failed by MAIL_FAIL_REASONS index). Thread-safe.
+// Mail sent and failed since the start (failed by MailFailReason). Thread-safe.
 struct MailOutcomeStats {
     uint64_t sent;
     uint64_t failed[MAIL_FAIL_REASON_COUNT];

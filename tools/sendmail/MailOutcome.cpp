@@ -31,35 +31,13 @@ std::string WithoutControls(std::string_view s) {
 
 }  // namespace
 
-const char* FailReasonName(FailReason r) {
-    switch (r) {
-        case FailReason::Auth:
-            return "auth";
-        case FailReason::Tls:
-            return "tls";
-        case FailReason::Connect:
-            return "connect";
-        case FailReason::Timeout:
-            return "timeout";
-        case FailReason::Refused:
-            return "refused";
-        case FailReason::Usage:
-            return "usage";
-        case FailReason::Body:
-            return "body";
-        case FailReason::Other:
-            return "other";
-    }
-    return "other";
-}
-
 std::string OutcomeDetail(std::string_view text) {
     std::string out = WithoutControls(text);
     const size_t first = out.find_first_not_of(' ');
     if (first == std::string::npos) return "-";
     out.erase(0, first);
-    if (out.size() > OUTCOME_DETAIL_MAX) {
-        size_t cut = OUTCOME_DETAIL_MAX;
+    if (out.size() > MAIL_OUTCOME_DETAIL_MAX) {
+        size_t cut = MAIL_OUTCOME_DETAIL_MAX;
         // Back off to the start of a character: continuation bytes are 10xxxxxx.
         while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
             --cut;
@@ -93,10 +71,12 @@ void MailOutcome::Fail(FailReason reason, std::string_view detail) {
 std::string MailOutcome::Line(int exitCode) const {
     if (silent_) return "";
     const std::string to = Recipient();
-    if (exitCode == 0 && !failed_) return "MAIL-OUTCOME sent " + to;
+    const std::string prefix = MAIL_OUTCOME_PREFIX;
+    if (exitCode == 0 && !failed_) return prefix + "sent " + to;
     if (!failed_)
-        return "MAIL-OUTCOME failed other " + to + " exit status " + std::to_string(exitCode);
-    return std::string("MAIL-OUTCOME failed ") + FailReasonName(reason_) + " " + to + " " +
+        return prefix + "failed " + MailFailReasonName(FailReason::Other) + " " + to +
+               " exit status " + std::to_string(exitCode);
+    return prefix + "failed " + MailFailReasonName(reason_) + " " + to + " " +
            OutcomeDetail(detail_);
 }
 

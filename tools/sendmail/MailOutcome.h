@@ -3,35 +3,26 @@
 //   MAIL-OUTCOME sent <to-address>
 //   MAIL-OUTCOME failed <reason> <to-address> <detail>
 //
-// <reason> is one of the words of FailReason; <to-address> the TO argument as given (the agent
-// finds its recipient by that text), or its bare address when the text holds a blank or a
-// control character; <detail> one line of at most 200 bytes without control characters: the
-// SMTP reply or the transport error. doc/mail.md documents the line for the agent's readers.
+// <reason> is the name of a FailReason (never NoOutcome, which is the agent's own); <to-address>
+// the TO argument as given (the agent finds its recipient by that text), or its bare address
+// when the text holds a blank or a control character; <detail> one line of at most
+// MAIL_OUTCOME_DETAIL_MAX bytes without control characters: the SMTP reply or the transport
+// error. protocol/MailOutcomeLine.h defines the line for both sides; doc/mail.md documents it
+// for the agent's readers.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "protocol/MailOutcomeLine.h"
+
 namespace sendmail {
 
-enum class FailReason {
-    Auth,     // the server refused the log-in
-    Tls,      // TLS could not be set up, its certificate was refused, or it is required and absent
-    Connect,  // the server could not be reached (name unknown, connection refused)
-    Timeout,  // the connection or the transfer took longer than allowed
-    Refused,  // the server refused the sender, the recipient or the message
-    Usage,    // bad arguments or settings: nothing was tried
-    Body,     // the body file could not be read
-    Other,    // anything else (the server broke the connection, an unexpected reply)
-};
-
-const char* FailReasonName(FailReason r);
-
-// The longest <detail>, in bytes.
-constexpr size_t OUTCOME_DETAIL_MAX = 200;
+// Why a run failed: the outcome line's reasons, as the agent reads them.
+using FailReason = MailFailReason;
 
 // `text` as a <detail>: control characters removed, blanks at the ends dropped, cut to at most
-// OUTCOME_DETAIL_MAX bytes (never inside a UTF-8 character); "-" when nothing is left.
+// MAIL_OUTCOME_DETAIL_MAX bytes (never inside a UTF-8 character); "-" when nothing is left.
 std::string OutcomeDetail(std::string_view text);
 
 // `text` as an <address>: blanks and control characters removed; "-" when nothing is left.
