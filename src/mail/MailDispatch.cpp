@@ -224,6 +224,7 @@ void DispatchMail(uint8_t ctlrNo, const char* mailFileName, const char* serial,
     char cwd[plat::SRV_PATH_MAX];
     std::string lastCwd;
     bool haveCwd = false;
+    FormatMailSubject(serial, rec->cSubject);
     for (const MailAddrSlot& slot : addrs.Slot) {
         if (slot.bValid != 1 || std::strcmp(slot.cMailAddr, MAIL_NULL_TEXT) == 0) continue;
         if (!plat::GetCurrentDir(cwd, sizeof cwd)) {
@@ -234,7 +235,6 @@ void DispatchMail(uint8_t ctlrNo, const char* mailFileName, const char* serial,
         StdOutMsg("%s\n", cwd);
         lastCwd = cwd;
         haveCwd = true;
-        FormatMailSubject(serial, rec->cSubject);
         recipients.push_back(slot.cMailAddr);
         std::string pathBuf2 =
             mail_os::FormatRecipientLines(folder, srv, slot.cMailAddr, rec->cSubject, cwd, name);
