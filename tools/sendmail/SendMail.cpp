@@ -82,6 +82,13 @@ int UsageError(const std::string& what) {
     return EXIT_USAGE;
 }
 
+// The body file cannot be used: `what` goes to standard error and into the outcome line.
+int BodyFileError(const std::string& what) {
+    theOutcome.Fail(sendmail::FailReason::Body, what);
+    std::fprintf(stderr, "SendMail: %s\n", what.c_str());
+    return EXIT_BODY_FILE;
+}
+
 // Sends `job` under the [mail] settings of the settings file (`configPath`, or the one found
 // beside this program or in /etc/pellomar). A fault in those settings sends nothing: weaker TLS
 // than the file asks for is never a fallback.
@@ -132,24 +139,17 @@ static int SendOnce(int argc, char** argv) {
     std::ifstream in(bodyPath, std::ios::binary);
     if (!in) {
         const std::string reason = std::strerror(errno);
-        std::fprintf(stderr, "SendMail: cannot read the body file '%s': %s\n", bodyPath.c_str(),
-                     reason.c_str());
-        theOutcome.Fail(sendmail::FailReason::Body,
-                        "cannot read the body file '" + bodyPath + "': " + reason);
-        return EXIT_BODY_FILE;
+        return BodyFileError("cannot read the body file '" + bodyPath + "': " + reason);
     }
     std::ostringstream bodyStream;
     bodyStream << in.rdbuf();
     const std::string body = bodyStream.str();
-    if (in.bad() || static_cast<std::streamsize>(body.size()) > BODY_MAX_BYTES) {
-        const char* reason = in.bad() ? "could not be read" : "is larger than 10 MiB";
-        std::fprintf(stderr, "SendMail: the body file '%s' %s\n", bodyPath.c_str(), reason);
-        theOutcome.Fail(sendmail::FailReason::Body, "the body file '" + bodyPath + "' " + reason);
-        return EXIT_BODY_FILE;
-    }
+    if (in.bad() || static_cast<std::streamsize>(body.size()) > BODY_MAX_BYTES)
+        return BodyFileError("the body file '" + bodyPath + "' " +
+                             (in.bad() ? "could not be read" : "is larger than 10 MiB"));
 
     sendmail::SmtpJob job;
-    job.url = sendmail::SmtpTransferUrl(args[0], mail.url, sendmail::LocalHostName());
+    job.url = sendmail::SmtpTransferUrl(mail.url, mail.serverIsUrl, sendmail::LocalHostName());
     job.mailFrom = mail.fromEnvelope;
     job.rcptTo = mail.toEnvelope;
     job.authenticate = mail.authenticate;

@@ -123,9 +123,8 @@ struct SlistCleanup {
 
 }  // namespace
 
-std::string SmtpTransferUrl(const std::string& serverArg, const std::string& url,
-                            const std::string& ehloName) {
-    if (serverArg.find("://") != std::string::npos) return url;
+std::string SmtpTransferUrl(const std::string& url, bool serverIsUrl, const std::string& ehloName) {
+    if (serverIsUrl) return url;
     std::string out = url;
     const size_t colon = out.rfind(':');
     if (colon != std::string::npos &&

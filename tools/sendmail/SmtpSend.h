@@ -42,11 +42,11 @@ struct SmtpResult {
     std::string detail;                     // the server's refusing reply, or the transport error
 };
 
-// The URL libcurl is given for the SERVER argument `serverArg` whose checked form is `url`
-// ("smtp://host:port"): a URL given as SERVER stays as it is; otherwise port 465 means TLS from
-// the first byte (smtps), and the path names this host (`ehloName`) in EHLO.
-std::string SmtpTransferUrl(const std::string& serverArg, const std::string& url,
-                            const std::string& ehloName);
+// The URL libcurl is given for the SERVER argument whose checked form is `url`
+// ("smtp://host:port"; MailJob::url): a URL given as SERVER (`serverIsUrl`) stays as it is;
+// otherwise port 465 means TLS from the first byte (smtps), and the path names this host
+// (`ehloName`) in EHLO.
+std::string SmtpTransferUrl(const std::string& url, bool serverIsUrl, const std::string& ehloName);
 
 // `url` without its path: the server, as messages name it.
 std::string SmtpServerText(const std::string& url);
