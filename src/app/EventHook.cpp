@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/PrintableText.h"
 #include "base/ServerLog.h"
-#include "controller/CtlrTable.h"
 #include "events/EventClass.h"
 #include "platform/HostPaths.h"
 #include "platform/Process.h"
@@ -118,36 +118,29 @@ void StartEventHook(const HookSettings& h) {
            h.mailedOnly ? "mailed" : "all", started);
 }
 
-void QueueEventHook(uint8_t ctlrNo, const CtlrEvent& event, const char* text, bool mailed) {
+void QueueEventHook(const RecordedEvent& e) {
     if (!g_started.load()) return;
     HookQueue& q = Queue();
     {
         std::lock_guard<std::mutex> lock(q.lock);
-        if (q.mailedOnly && !mailed) return;
+        if (q.mailedOnly && !e.mailed) return;
     }
-    const CtlrEntry e = SnapshotCtlrEntry(ctlrNo);
-    char sn[CTLR_SN_SIZE] = {};
-    for (int i = 0; i < CTLR_SN_SIZE - 1 && e.cCtrlSN[i] != '\0'; ++i)
-        sn[i] = static_cast<unsigned char>(e.cCtrlSN[i]) >= 0x20 ? e.cCtrlSN[i] : '_';
-    char hex[2 * EVENT_REC_SIZE + 1] = {};
-    for (size_t i = 0; i < EVENT_REC_SIZE; ++i)
-        std::snprintf(hex + 2 * i, 3, "%02x", event.Byte(i));
+    const std::string sn = PrintableText(e.serial);
     const plat::LocalTime t = plat::GetLocalTime();
     char when[32];
     std::snprintf(when, sizeof when, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
-    const EventKind k = ClassifyEvent(event);
     HookJob job;
-    job.label = std::string("SN(") + sn + ")";
-    job.env = {std::string("PELLOMAR_SERIAL=") + sn,
-               "PELLOMAR_CONTROLLER=" + std::to_string(ctlrNo),
+    job.label = "SN(" + sn + ")";
+    job.env = {"PELLOMAR_SERIAL=" + sn,
+               "PELLOMAR_CONTROLLER=" + std::to_string(e.ctlrNo),
                std::string("PELLOMAR_TIME=") + when,
-               std::string("PELLOMAR_HEX=") + hex,
-               "PELLOMAR_TEXT=" + OneLine(text),
-               std::string("PELLOMAR_CLASS=") + EventClassName(k.cls),
-               std::string("PELLOMAR_SEVERITY=") + EventSeverityName(k.severity),
-               std::string("PELLOMAR_RECOVERY=") + (k.recovery ? "1" : "0"),
-               std::string("PELLOMAR_MAILED=") + (mailed ? "1" : "0")};
+               "PELLOMAR_HEX=" + std::string(e.hex),
+               "PELLOMAR_TEXT=" + OneLine(e.text),
+               std::string("PELLOMAR_CLASS=") + EventClassName(e.kind.cls),
+               std::string("PELLOMAR_SEVERITY=") + EventSeverityName(e.kind.severity),
+               std::string("PELLOMAR_RECOVERY=") + (e.kind.recovery ? "1" : "0"),
+               std::string("PELLOMAR_MAILED=") + (e.mailed ? "1" : "0")};
     {
         std::lock_guard<std::mutex> lock(q.lock);
         if (q.jobs.size() >= EVENT_HOOK_QUEUE_MAX) {

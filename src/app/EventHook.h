@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "base/Settings.h"
-#include "events/EventDefs.h"
+#include "events/EventRecord.h"
 
 constexpr int EVENT_HOOK_WORKERS = 4;
 constexpr int EVENT_HOOK_BOUND_S = 30;
@@ -25,7 +25,7 @@ constexpr size_t EVENT_HOOK_QUEUE_MAX = 256;
 void StartEventHook(const HookSettings& h);
 
 // Queues a run for one recorded event (the EventMailCalls::pEventRecorded hook).
-void QueueEventHook(uint8_t ctlrNo, const CtlrEvent& event, const char* text, bool mailed);
+void QueueEventHook(const RecordedEvent& e);
 
 // Runs by outcome since the start: exited 0, exited otherwise (or could not start), ended at
 // the bound, dropped for a full queue. Thread-safe.

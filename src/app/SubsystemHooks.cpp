@@ -35,18 +35,15 @@ void MailEvent(uint8_t n, const char* mailFileName) {
 }
 
 // The tables' word, recoveries when [mail] recovery asks for them, then the repeat policy.
-bool ShouldMail(uint8_t n, const CtlrEvent& event, bool mailed) {
-    const EventKind k = ClassifyEvent(event);
-    if (!mailed && !k.recovery) return false;
-    const CtlrEntry e = SnapshotCtlrEntry(n);
-    char sn[CTLR_SN_SIZE] = {};
-    std::memcpy(sn, e.cCtrlSN, CTLR_SN_SIZE - 1);
+bool ShouldMail(const RecordedEvent& e) {
+    const EventKind& k = e.kind;
+    if (!e.mailed && !k.recovery) return false;
     // A finished rebuild ends the controller's disk and degraded-array conditions.
     static const std::vector<int> kRebuildEnds = {static_cast<int>(EventClass::Disk),
                                                   static_cast<int>(EventClass::ArrayDegraded)};
     static const std::vector<int> kNone;
     const bool rebuildDone = k.recovery && k.cls == EventClass::Task;
-    return MailRepeatAllows(sn, static_cast<int>(k.cls), k.object, k.recovery,
+    return MailRepeatAllows(e.serial, static_cast<int>(k.cls), k.object, k.recovery,
                             rebuildDone ? kRebuildEnds : kNone, g_mailRecovery.load(),
                             plat::NowSeconds());
 }

@@ -444,11 +444,15 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
 
     // The mail body file and the dispatch.
     const EventMailCalls& calls = MailCalls();
-    if (calls.pEventRecorded != nullptr) calls.pEventRecorded(ctlrNo, rec.event, text, mailed);
-    if ((!mailed && calls.pShouldMail == nullptr) || calls.pMailEnableIsTrue == nullptr ||
-        calls.pIssueMailOut == nullptr || !calls.pMailEnableIsTrue())
+    const RecordedEvent recorded{
+        ctlrNo, c.cSn, std::string_view(hex, EVENT_HEX_DIGITS), text, ClassifyEvent(e), mailed};
+    if (calls.pEventRecorded != nullptr) calls.pEventRecorded(recorded);
+    if (calls.pMailEnableIsTrue == nullptr || calls.pIssueMailOut == nullptr ||
+        !calls.pMailEnableIsTrue())
         return;
-    if (calls.pShouldMail != nullptr && !calls.pShouldMail(ctlrNo, rec.event, mailed)) return;
+    // The tables decide, unless the program has its say (recoveries, the repeat policy, which
+    // is asked only while mail is on).
+    if (!(calls.pShouldMail != nullptr ? calls.pShouldMail(recorded) : mailed)) return;
     std::snprintf(name, sizeof name, "event_%s_%u", c.cFileSn, DrawMailNumber());
     // The mail body goes where the mailer's script is: only the agent's user may read it.
     FileHandle f(plat::OpenPrivateFile(name));

@@ -31,8 +31,10 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string_view>
 
 #include "controller/CtlrDefs.h"
+#include "events/EventClass.h"
 #include "events/EventDefs.h"
 #include "platform/HostPaths.h"
 
@@ -167,19 +169,29 @@ struct EventBinCounts {
 };
 EventBinCounts GetEventBinCounts(uint8_t ctlrNo);
 
+// One recorded event as RecEventToFile tells the mail calls of it: what it has made of the
+// event already. Valid for the call only.
+struct RecordedEvent {
+    uint8_t ctlrNo;
+    const char* serial;    // the controller's serial number as its entry holds it
+    std::string_view hex;  // the 32 event bytes as 64 lowercase hex digits
+    const char* text;      // the event's text, as the text log holds it
+    EventKind kind;        // ClassifyEvent of the event
+    bool mailed;           // the event tables' word: an event to be mailed
+};
+
 // The mail calls of RecEventToFile: the program connects the mail subsystem's MailEnableIsTrue
-// and IssueMailOut at start-up (app/SubsystemHooks); tests put their own. nullptr: no mail calls,
+// and a dispatch at start-up (app/SubsystemHooks); tests put their own. nullptr: no mail calls,
 // nothing is mailed. `calls` must outlive its use. Set it before the polling thread records
 // events.
 struct EventMailCalls {
     bool (*pMailEnableIsTrue)();
     void (*pIssueMailOut)(uint8_t ctlrNo, const char* mailFileName);
-    // Optional: whether an event is mailed after all (mail being on): `mailed` is the event
-    // tables' word; the program adds recoveries and the repeat policy. Null: the tables decide.
-    bool (*pShouldMail)(uint8_t ctlrNo, const CtlrEvent& event, bool mailed) = nullptr;
+    // Optional: whether an event is mailed after all (mail being on); `e.mailed` is the event
+    // tables' word, the program adds recoveries and the repeat policy. Null: the tables decide.
+    bool (*pShouldMail)(const RecordedEvent& e) = nullptr;
     // Optional: told of every recorded event once its logs are written (the event hook); must
     // not block. Null: nobody.
-    void (*pEventRecorded)(uint8_t ctlrNo, const CtlrEvent& event, const char* text,
-                           bool mailed) = nullptr;
+    void (*pEventRecorded)(const RecordedEvent& e) = nullptr;
 };
 void SetEventMailCalls(const EventMailCalls* calls);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/FileHandle.h"
+#include "base/PrintableText.h"
 #include "base/ServerLog.h"
 #include "mail/MailConfig.h"
 #include "mail/MailScript.h"
@@ -167,10 +168,7 @@ void FormatMailSubject(const char* serial, char (&out)[MAIL_SUBJECT_SIZE]) {
         if (!plat::SockHostName(host, sizeof host)) std::snprintf(host, sizeof host, "?");
         fill("{host}", host);
     }
-    std::string sn;
-    for (const char* c = serial != nullptr ? serial : ""; *c != '\0'; ++c)
-        sn += static_cast<unsigned char>(*c) >= 0x20 && *c != 0x7F ? *c : '_';
-    fill("{serial}", sn);
+    fill("{serial}", PrintableText(serial != nullptr ? serial : ""));
     std::snprintf(out, sizeof out, "%s", t.c_str());
 }
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/EventHook.h"
-#include "controller/CtlrTestUtil.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;
@@ -17,9 +16,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-CtlrEvent DiskOffline() {
-    uint8_t b[EVENT_REC_SIZE] = {3, 0, 0, 5, 1, 0, 0, 1};
-    return CtlrEvent::FromBytes(b);
+// A disk going offline on controller n, as RecEventToFile hands it on.
+RecordedEvent DiskOffline(uint8_t n, const char* serial, bool mailed) {
+    static const uint8_t b[EVENT_REC_SIZE] = {3, 0, 0, 5, 1, 0, 0, 1};
+    static const std::string hex = "0300000501000001" + std::string(48, '0');
+    const EventKind kind = ClassifyEvent(CtlrEvent::FromBytes(b));
+    return RecordedEvent{n, serial, hex, "Disk B5 is Offline or Plugout.\n", kind, mailed};
 }
 
 TEST(EventHook, EnvironmentConcurrencyAndBound) {
@@ -41,17 +43,17 @@ TEST(EventHook, EnvironmentConcurrencyAndBound) {
                   "exit 0\n");
     fs::permissions(hook, fs::perms::owner_all);
     // A serial a controller could report: were it ever run by a shell, it would leave "pwn"
-    // in the current directory.
+    // in the current directory. Control characters never reach the environment.
     const std::string hostile = "$(touch pwn);`id`";
-    for (uint8_t n = 0; n < 10; ++n)
-        ctlr_test::SetEntry(n, "\\\\.\\Scsi0: ", n == 0 ? hostile.c_str() : "SN-HOOK");
+    const std::string control = "SN\x01-\x7F";
 
     HookSettings h;
     h.program = hook;
     StartEventHook(h);
-    const char* text = "Disk B5 is Offline or Plugout.\n";
-    for (uint8_t n = 0; n < 10; ++n)
-        QueueEventHook(n, DiskOffline(), text, n != 7);
+    for (uint8_t n = 0; n < 10; ++n) {
+        const std::string& serial = n == 0 ? hostile : n == 1 ? control : std::string("SN-HOOK");
+        QueueEventHook(DiskOffline(n, serial.c_str(), n != 7));
+    }
 
     ASSERT_TRUE(WaitFor([] { return GetEventHookStats().ok + GetEventHookStats().failed == 9; },
                         std::chrono::seconds(30)));
@@ -64,6 +66,7 @@ TEST(EventHook, EnvironmentConcurrencyAndBound) {
              "PELLOMAR_TEXT=Disk B5 is Offline or Plugout.", "PELLOMAR_SERIAL=" + hostile})
         EXPECT_NE(env0.find(line + "\n"), std::string::npos) << line << "\n" << env0;
     EXPECT_NE(ReadFile(out.File("env.7")).find("PELLOMAR_MAILED=0\n"), std::string::npos);
+    EXPECT_NE(ReadFile(out.File("env.1")).find("PELLOMAR_SERIAL=SN_-_\n"), std::string::npos);
     EXPECT_FALSE(FileExists("pwn"));
     // Never more than four at once.
     int most = 0;
@@ -78,7 +81,6 @@ TEST(EventHook, EnvironmentConcurrencyAndBound) {
     EXPECT_TRUE(WaitFor([] { return GetEventHookStats().timedOut == 1; },
                         std::chrono::seconds(EVENT_HOOK_BOUND_S + 15)));
     EXPECT_NE(sd.Log().find("ran past 30 s, ended.\n"), std::string::npos);
-    ctlr_test::ClearTable();
 }
 
 }  // namespace

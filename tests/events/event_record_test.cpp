@@ -12,6 +12,7 @@
 
 #include "base/ServerLog.h"
 #include "controller/CtlrTable.h"
+#include "events/EventClass.h"
 #include "events/EventRecord.h"
 #include "events/EventText.h"
 #include "support/TestSupport.h"
@@ -45,6 +46,31 @@ void FakeIssueMailOut(uint8_t ctlrNo, const char* name) {
     g_dispatches.push_back({ctlrNo, name, ReadFile(name)});
 }
 const EventMailCalls kFakeMail{&FakeMailEnable, &FakeIssueMailOut};
+
+// The program's own calls: its say on mailing answers `g_shouldMail`; both record what they are
+// told.
+struct Told {
+    int ctlrNo;
+    std::string serial, hex, text;
+    EventClass cls;
+    EventSeverity severity;
+    bool recovery, mailed;
+};
+Told Copy(const RecordedEvent& e) {
+    return {e.ctlrNo,   e.serial,        std::string(e.hex), e.text,
+            e.kind.cls, e.kind.severity, e.kind.recovery,    e.mailed};
+}
+bool g_shouldMail = false;
+std::vector<Told> g_askedToMail, g_recorded;
+bool FakeShouldMail(const RecordedEvent& e) {
+    g_askedToMail.push_back(Copy(e));
+    return g_shouldMail;
+}
+void FakeRecorded(const RecordedEvent& e) {
+    g_recorded.push_back(Copy(e));
+}
+const EventMailCalls kProgramMail{&FakeMailEnable, &FakeIssueMailOut, &FakeShouldMail,
+                                  &FakeRecorded};
 
 void SetCtlr(uint8_t n, const char* sn, bool alive = true) {
     std::unique_lock<std::shared_mutex> lock(CtlrTableLock());
@@ -321,6 +347,57 @@ TEST_F(EventRecordTest, MailFileOnlyForMailedEventsWhileMailIsOn) {
         RecEventToFile(0, MakeRec(0, c.event));
         const auto files = FilesStartingWith(cwd_.path(), std::string("event_") + kSn + "_");
         EXPECT_EQ(files.size(), c.file ? 1u : 0u);
+        EXPECT_EQ(g_dispatches.size(), c.dispatched ? 1u : 0u);
+    }
+}
+
+// With the program's say (pShouldMail) it decides over the tables' word, and is asked only while
+// mail is on; every recorded event is told (pEventRecorded) with what the record made of it.
+TEST_F(EventRecordTest, TheProgramsSayDecidesWhatIsMailed) {
+    SetEventMailCalls(&kProgramMail);
+    struct Case {
+        const char* name;
+        std::initializer_list<unsigned> event;
+        bool mailSwitch;
+        bool say;         // what pShouldMail answers
+        bool asked;       // pShouldMail is asked
+        bool dispatched;  // a mail body file is written and IssueMailOut called
+    } cases[] = {
+        {"offline, refused", {3, 0, 0, 5, 1, 0, 0, 1}, true, false, true, false},
+        {"offline, allowed", {3, 0, 0, 5, 1, 0, 0, 1}, true, true, true, true},
+        {"online (not in the tables), allowed", {3, 0, 0, 5, 0, 0, 0, 1}, true, true, true, true},
+        {"offline, mail off", {3, 0, 0, 5, 1, 0, 0, 1}, false, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& f : FilesStartingWith(cwd_.path(), "event_"))
+            fs::remove(Cwd(f));
+        g_mailAnswers = {c.mailSwitch};
+        g_shouldMail = c.say;
+        g_askedToMail.clear();
+        g_recorded.clear();
+        g_dispatches.clear();
+        RecEventToFile(0, MakeRec(0, c.event));
+
+        ASSERT_EQ(g_recorded.size(), 1u);
+        const Told& t = g_recorded[0];
+        EXPECT_EQ(t.ctlrNo, 0);
+        EXPECT_EQ(t.serial, kSn);
+        EXPECT_EQ(t.hex, ListLines(0).at(0).substr(EVENT_BIN_HEX_POS));
+        const bool offline = c.event.begin()[4] == 1;
+        EXPECT_EQ(t.text, offline ? "RAID 0, Disk B5 is Offline or Plugout.\n"
+                                  : "RAID 0, Disk B5 is Online or Plugin.\n");
+        EXPECT_EQ(t.cls, EventClass::Disk);
+        EXPECT_EQ(t.severity, offline ? EventSeverity::Critical : EventSeverity::Info);
+        EXPECT_EQ(t.recovery, !offline);
+        EXPECT_EQ(t.mailed, offline);
+
+        ASSERT_EQ(g_askedToMail.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(g_askedToMail[0].mailed, offline);
+        }
+        EXPECT_EQ(FilesStartingWith(cwd_.path(), std::string("event_") + kSn + "_").size(),
+                  c.dispatched ? 1u : 0u);
         EXPECT_EQ(g_dispatches.size(), c.dispatched ? 1u : 0u);
     }
 }
