@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/PrometheusQuery.h"
 #include "support/SmtpSink.h"
 #include "support/TestSupport.h"
 
@@ -34,10 +35,25 @@ void Configure(const std::string& server) {
     }
 }
 
+// The value of the sample `series` (name and labels as the exposition writes them) in the
+// agent's metrics at `url`; "" when there is none.
+std::string Sample(const std::string& url, const std::string& series) {
+    std::string out, err;
+    RunProgram({"/usr/bin/curl", "-fsS", "--max-time", "5", url}, &out, &err,
+               std::chrono::seconds(10));
+    for (const std::string& line : SplitLines(out))
+        if (line.rfind(series + " ", 0) == 0) return line.substr(series.size() + 1);
+    return "";
+}
+
 TEST(MailTestE2e, EachRecipientsOutcomeReachesTheClient) {
     SmtpSink sink;
     ASSERT_TRUE(sink.Start(200));
     AgentProcess agent;
+    const uint16_t metricsPort = FreeLoopbackPort();
+    const std::string metrics = "http://127.0.0.1:" + std::to_string(metricsPort) + "/metrics";
+    WriteFile(agent.dir() + "/pellomar.conf",
+              "[metrics]\nlisten = \"127.0.0.1:" + std::to_string(metricsPort) + "\"\n");
     ASSERT_TRUE(agent.Start({"SendMail"}));
     Configure(sink.Server());
 
@@ -48,6 +64,9 @@ TEST(MailTestE2e, EachRecipientsOutcomeReachesTheClient) {
     EXPECT_TRUE(WaitFor([&] { return sink.MailCount() == 2; }));
     EXPECT_NE(sink.Parsed(1).find("This is a test message"), std::string::npos);
     EXPECT_NE(agent.Log().find(" sent to ops@raid.test.\n"), std::string::npos);
+    // Counted per recipient before the reply went out.
+    EXPECT_EQ(Sample(metrics, "pellomar_mail_sent_total"), "2");
+    EXPECT_EQ(Sample(metrics, "pellomar_mail_failed_total{reason=\"connect\"}"), "0");
 
     // At most one a 10 s.
     EXPECT_EQ(Cli({"mail", "test"}, &out, &err), 1);
@@ -71,6 +90,9 @@ TEST(MailTestE2e, EachRecipientsOutcomeReachesTheClient) {
         EXPECT_EQ(r.value("reason", ""), "connect") << r.dump();
     }
     EXPECT_NE(agent.Log().find(" to oncall@raid.test failed, connect: "), std::string::npos);
+    EXPECT_EQ(Sample(metrics, "pellomar_mail_failed_total{reason=\"connect\"}"), "2");
+    EXPECT_EQ(Sample(metrics, "pellomar_mail_failed_total{reason=\"other\"}"), "0");
+    EXPECT_EQ(Sample(metrics, "pellomar_mail_sent_total"), "2");
     EXPECT_EQ(agent.Stop(), 0);
 }
 

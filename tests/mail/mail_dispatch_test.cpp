@@ -2,7 +2,10 @@
 // records what it receives, and the failure paths.
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "mail/MailConfig.h"
 #include "mail/MailDispatch.h"
 #include "mail/MailScript.h"
+#include "platform/Socket.h"
 #include "protocol/SysStatus.h"
 #include "support/TestSupport.h"
 
@@ -207,6 +211,66 @@ TEST_F(MailDispatch, EveryArgumentIsSingleQuoted) {
     EXPECT_EQ(mail_os::FormatRemoveLine("/", "m_1", "m_1.sh"), "rm -f -- '/m_1' '/m_1.sh'\n");
     EXPECT_EQ(mail_os::FormatRemoveLine(nullptr, "m'1", "m'1.sh"),
               "rm -f -- " + Quoted("./m'1") + " " + Quoted("./m'1.sh") + "\n");
+}
+
+// The subject from [mail] subject: {serial} with its control characters made '_', {host} the
+// host's name, the same for every recipient.
+TEST_F(MailDispatch, TheSubjectNamesTheSerialAndTheHost) {
+    SetItems({"127.0.0.1:2525", "agent@x.test", "", "pw", "TRUE", ""});
+    SetAddr(0, "first@x.test");
+    SetAddr(1, "second@x.test");
+    SetMailSubject("RAID {serial} on {host}: {serial}");
+    const std::string name = "event_SN7_1";
+    ASSERT_TRUE(WriteFile(work.File(name), "body\n"));
+    testing::internal::CaptureStdout();
+    DispatchMail(2, name.c_str(), "SN\x01\x7F-9", nullptr);
+    testing::internal::GetCapturedStdout();
+    SetMailSubject(nullptr);
+    ASSERT_TRUE(WaitFor([&] { return !FileExists(work.File(name + ".sh")); }));
+
+    char host[256] = {};
+    ASSERT_TRUE(plat::SockHostName(host, sizeof host));
+    const std::string subject = std::string("RAID SN__-9 on ") + host + ": SN__-9";
+    const auto calls = Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    for (const auto& call : calls)
+        EXPECT_EQ(call.at(3), subject);
+}
+
+// Without the mailer the script ends with no outcome line: every recipient failed, no_outcome.
+TEST_F(MailDispatch, AMissingMailerFailsEveryRecipientWithNoOutcome) {
+    SetItems({"127.0.0.1:2525", "agent@x.test", "", "pw", "TRUE", ""});
+    SetAddr(0, "first@x.test");
+    SetAddr(1, "second@x.test");
+    fs::remove(sd.File("SendMail"));
+    const MailOutcomeStats before = GetMailOutcomeStats();
+    const std::string name = "event_SN8_1";
+    ASSERT_TRUE(WriteFile(work.File(name), "body\n"));
+    auto watch = std::make_shared<MailWatch>();
+    testing::internal::CaptureStdout();
+    DispatchMail(3, name.c_str(), "SN8", watch);
+    testing::internal::GetCapturedStdout();
+    {
+        std::unique_lock<std::mutex> lock(watch->lock);
+        ASSERT_TRUE(watch->done.wait_for(lock, std::chrono::seconds(30),
+                                         [&] { return watch->outcomes.finished; }));
+        EXPECT_TRUE(watch->outcomes.watched);
+        ASSERT_EQ(watch->outcomes.recipients.size(), 2u);
+        for (const MailRecipientOutcome& o : watch->outcomes.recipients) {
+            EXPECT_TRUE(o.known) << o.address;
+            EXPECT_FALSE(o.sent) << o.address;
+            EXPECT_EQ(o.reason, "no_outcome") << o.address;
+        }
+    }
+    for (const char* to : {"first@x.test", "second@x.test"})
+        EXPECT_NE(
+            sd.Log().find("IssueMailOut [3] : " + name + " to " + to + " failed, no_outcome: \n"),
+            std::string::npos)
+            << sd.Log();
+    const MailOutcomeStats after = GetMailOutcomeStats();
+    const auto noOutcome = static_cast<size_t>(MailFailReason::NoOutcome);
+    EXPECT_EQ(after.failed[noOutcome] - before.failed[noOutcome], 2u);
+    EXPECT_EQ(after.sent, before.sent);
 }
 
 TEST_F(MailDispatch, WithoutRecipientsTheScriptOnlyRemovesTheFiles) {
