@@ -14,7 +14,10 @@
 
 #include "protocol/MailOutcomeLine.h"
 
-// A script may take this long: eleven recipients, each at most the mailer's own 120 s.
+// A script may take this long. A script that works as it should is done sooner: twelve
+// recipients at most (eleven after a start-up, which empties slot 11), each call of the mailer
+// ended by its own limit of 120 s for the whole transfer, take at most 1440 s; the last minute is
+// for starting the shell and the mailer.
 constexpr int MAIL_SCRIPT_BOUND_S = 1500;
 // Scripts watched at once at most; beyond, a script is launched detached (outcome unknown).
 constexpr int MAIL_WATCHERS_MAX = 32;
