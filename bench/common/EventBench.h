@@ -84,7 +84,8 @@ inline double Percentile(std::vector<double> v, double p) {
 // `cwd` cannot be entered.
 inline bool SetUpEventPath(const std::string& root, const std::string& cwd, const char* what,
                            int ctlrs) {
-    static const EventMailCalls kNoMail{[] { return false; }, [](uint8_t, const char*) {}};
+    static const EventMailCalls kNoMail{[] { return false; },
+                                        [](const RecordedEvent&, const char*) {}};
     SetServerDir(root.c_str());
     if (chdir(cwd.c_str()) != 0) return false;
     SetEventMailCalls(&kNoMail);

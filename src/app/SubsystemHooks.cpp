@@ -1,7 +1,6 @@
 #include "app/SubsystemHooks.h"
 
 #include <atomic>
-#include <cstring>
 #include <vector>
 
 #include <chrono>
@@ -27,11 +26,8 @@ const CtlrHooks kCtlrHooks{&ReloadEventBinFile, &FreeEventBinList};
 std::atomic<bool> g_mailRecovery{false};
 
 // A mailed event's dispatch, with the controller's serial number for the subject.
-void MailEvent(uint8_t n, const char* mailFileName) {
-    const CtlrEntry e = SnapshotCtlrEntry(n);
-    char sn[CTLR_SN_SIZE] = {};
-    std::memcpy(sn, e.cCtrlSN, CTLR_SN_SIZE - 1);
-    DispatchMail(n, mailFileName, sn, nullptr);
+void MailEvent(const RecordedEvent& e, const char* mailFileName) {
+    DispatchMail(e.ctlrNo, mailFileName, e.serial, nullptr);
 }
 
 // The tables' word, recoveries when [mail] recovery asks for them, then the repeat policy.

@@ -468,7 +468,7 @@ void RecEventToFile(uint8_t ctlrNo, const CtlrEventRec& rec) {
         std::remove(name);
         return;
     }
-    if (calls.pMailEnableIsTrue()) calls.pIssueMailOut(ctlrNo, name);
+    if (calls.pMailEnableIsTrue()) calls.pIssueMailOut(recorded, name);
 }
 
 uint32_t VisitEventBinLines(uint8_t ctlrNo, uint32_t maxLines, const EventBinLineVisitor& visit) {

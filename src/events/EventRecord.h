@@ -186,7 +186,8 @@ struct RecordedEvent {
 // events.
 struct EventMailCalls {
     bool (*pMailEnableIsTrue)();
-    void (*pIssueMailOut)(uint8_t ctlrNo, const char* mailFileName);
+    // The dispatch of the mail body file `mailFileName` written for event `e`.
+    void (*pIssueMailOut)(const RecordedEvent& e, const char* mailFileName);
     // Optional: whether an event is mailed after all (mail being on); `e.mailed` is the event
     // tables' word, the program adds recoveries and the repeat policy. Null: the tables decide.
     bool (*pShouldMail)(const RecordedEvent& e) = nullptr;

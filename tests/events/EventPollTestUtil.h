@@ -31,7 +31,7 @@ using Event = std::array<uint8_t, EVENT_REC_SIZE>;
 inline bool MailOff() {
     return false;
 }
-inline void NoMail(uint8_t, const char*) {}
+inline void NoMail(const RecordedEvent&, const char*) {}
 inline const EventMailCalls kNoMail{&MailOff, &NoMail};
 
 // Entry n alive on port `port` ("\\.\ScsiP: ") with serial `sn` and unit marker `mark`.

@@ -41,7 +41,7 @@ CtlrEventRec NumberedRec(uint32_t i) {
 bool NoMail() {
     return false;
 }
-void NoDispatch(uint8_t, const char*) {}
+void NoDispatch(const RecordedEvent&, const char*) {}
 const EventMailCalls kNoMail{&NoMail, &NoDispatch};
 
 // Walks the list's links under its lock and checks them against its count.

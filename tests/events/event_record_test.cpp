@@ -42,8 +42,8 @@ bool FakeMailEnable() {
     size_t i = std::min(g_mailAsked++, g_mailAnswers.size() - 1);
     return g_mailAnswers[i];
 }
-void FakeIssueMailOut(uint8_t ctlrNo, const char* name) {
-    g_dispatches.push_back({ctlrNo, name, ReadFile(name)});
+void FakeIssueMailOut(const RecordedEvent& e, const char* name) {
+    g_dispatches.push_back({e.ctlrNo, name, ReadFile(name)});
 }
 const EventMailCalls kFakeMail{&FakeMailEnable, &FakeIssueMailOut};
 
